@@ -1,0 +1,52 @@
+// Loading the host's modules and creating their objects by class id.
+#ifndef QN_HOST_MODULE_LOADER_H
+#define QN_HOST_MODULE_LOADER_H
+
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "host/mj_ref.h"
+#include "platform/platform.h"
+
+// Process-wide map from module path to loaded module. Modules are loaded
+// once and never unloaded; a failed load is not remembered, so the next
+// loader tries (and reports) again.
+class CModuleCache {
+public:
+    static CModuleCache& instance();
+    qn::platform::ModuleHandle Get(const std::string& path);
+
+private:
+    CModuleCache() = default;
+    std::mutex mutex_;
+    std::map<std::string, qn::platform::ModuleHandle> modules_;
+};
+
+// One module file beside the host executable and its CreateMJObject.
+class CModuleLoader {
+public:
+    // `windows_name` is the module's Windows file name ("MJBase.dll");
+    // the platform layer maps it to this system's file name.
+    explicit CModuleLoader(const char* windows_name);
+
+    // MJ_E_POINTER for a null out-pointer, MJ_E_FAIL when module or
+    // factory is missing, otherwise the factory's own result.
+    mj::result_t CreateObject(const mj::MJCLSID& clsid, void** object) const;
+
+    template <class T>
+    MJRef<T> Create(const mj::MJCLSID& clsid) const {
+        MJRef<T> ref;
+        CreateObject(clsid, ref.put());
+        return ref;
+    }
+
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+    qn::platform::ModuleHandle module_ = nullptr;
+    mj::PFN_CreateMJObject factory_ = nullptr;
+};
+
+#endif  // QN_HOST_MODULE_LOADER_H

@@ -1,0 +1,146 @@
+#include "log/logger.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "host/host_objects.h"
+#include "host/text_convert.h"
+#include "platform/platform.h"
+
+#if defined(_WIN32)
+#include <share.h>
+#endif
+
+namespace qn {
+namespace log {
+
+namespace {
+
+const char kModuleName[] = "quillnet";
+constexpr size_t kLineLimit = 254;
+constexpr int32_t kSinkOptionsFlags = 0x00070007;
+
+std::FILE* open_shared_for_reading(const std::string& path) {
+#if defined(_WIN32)
+    return ::_fsopen(path.c_str(), "r", _SH_DENYNO);
+#else
+    return std::fopen(path.c_str(), "r");
+#endif
+}
+
+enum class LineRead { kLine, kLastLine, kEnd };
+
+// One line of at most kLineLimit characters, without its line feed.
+LineRead read_line(std::FILE* file, std::string* line) {
+    line->clear();
+    int c;
+    while ((c = std::fgetc(file)) != EOF && c != '\n') {
+        if (line->size() == kLineLimit) return LineRead::kLastLine;
+        line->push_back(static_cast<char>(c));
+    }
+    return line->empty() ? LineRead::kEnd : LineRead::kLine;
+}
+
+std::vector<std::string> split_nonempty(const std::string& line, char sep) {
+    std::vector<std::string> pieces;
+    size_t start = 0;
+    while (start <= line.size()) {
+        size_t end = line.find(sep, start);
+        if (end == std::string::npos) end = line.size();
+        if (end > start) pieces.push_back(line.substr(start, end - start));
+        start = end + 1;
+    }
+    return pieces;
+}
+
+}  // namespace
+
+ConfigMap ParseConfig(std::FILE* file) {
+    ConfigMap config;
+    std::string line;
+    for (;;) {
+        const LineRead r = read_line(file, &line);
+        if (r == LineRead::kEnd) break;
+        const std::vector<std::string> pieces = split_nonempty(line, '=');
+        if (pieces.size() == 2) config[pieces[0]] = std::atoi(pieces[1].c_str());
+        if (r == LineRead::kLastLine) break;
+    }
+    return config;
+}
+
+void ApplyConfig(const ConfigMap& config, LogSettings* settings) {
+    struct Field {
+        const char* key;
+        int32_t LogSettings::*member;
+    };
+    static const Field kFields[] = {
+        {"log_to_debugview", &LogSettings::debug_mode},
+        {"log_file_maxsize", &LogSettings::max_size},
+        {"log_level", &LogSettings::level},
+        {"log_max_days", &LogSettings::max_days},
+    };
+    for (const Field& f : kFields) {
+        auto it = config.find(std::string(kModuleName) + "@" + f.key);
+        if (it == config.end()) it = config.find(f.key);
+        if (it != config.end()) settings->*f.member = it->second;
+    }
+}
+
+}  // namespace log
+}  // namespace qn
+
+CLogger& CLogger::instance() {
+    static qn::platform::OnceFlag once;
+    static CLogger* logger = nullptr;
+    qn::platform::run_once(once, [] { logger = new CLogger(); });
+    return *logger;
+}
+
+CLogger::CLogger() {
+    ReadConfig();
+    sink_ = qn::host::CreateLogSink();
+    if (!sink_) return;
+    sink_->SetModuleName(qn::Utf8ToWide(qn::log::kModuleName).c_str(), 0);
+    sink_->SetLevel(static_cast<uint32_t>(settings_.level));
+    mj::MJLogOptions options;
+    options.reserved = 0;
+    options.flags = qn::log::kSinkOptionsFlags;
+    options.max_days = settings_.max_days;
+    options.max_size = settings_.max_size;
+    options.debug_mode = settings_.debug_mode;
+    sink_->SetOptions(&options);
+}
+
+void CLogger::ReadConfig() {
+    std::string path;
+    std::FILE* file = nullptr;
+    MJRef<mj::IMJEnvironment> env = qn::host::CreateEnvironment();
+    if (env) {
+        const mj::wchar* dir = env->GetValue(mj::MJ_ENV_CONFIG_DIR, 0);
+        path = qn::WideToCp936(dir);
+        if (!path.empty()) {
+            if (path.back() != '/') path += '/';
+            path += "mjlog.dat";
+            file = qn::log::open_shared_for_reading(path);
+        }
+    }
+    std::string report;
+    if (file == nullptr) {
+        report = "** log_cfg: open faild." + path + " [" + qn::log::kModuleName + "]\n";
+    } else {
+        qn::log::ApplyConfig(qn::log::ParseConfig(file), &settings_);
+        std::fclose(file);
+        report = "** log_cfg: loglevel=" + std::to_string(settings_.level) +
+                 " DbgViewMode=" + std::to_string(settings_.debug_mode) +
+                 " maxLogSize:" + std::to_string(settings_.max_size) +
+                 " maxLogDays:" + std::to_string(settings_.max_days) + " [" +
+                 qn::log::kModuleName + "]\n";
+    }
+    qn::platform::debug_output(report.c_str());
+}
+
+int32_t CLogger::Write(const std::string& utf8, uint32_t level) {
+    if (!sink_) return -1;
+    return sink_->Write(qn::Utf8ToWide(utf8).c_str(), level);
+}

@@ -1,0 +1,69 @@
+// The operating-system services quillnet and its stand-in host modules use:
+// loading modules, thread ids, debugger output and the executable's path.
+// Everything above this layer is free of <windows.h> and <dlfcn.h>.
+#ifndef QN_PLATFORM_H
+#define QN_PLATFORM_H
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <utility>
+
+namespace qn {
+namespace platform {
+
+using ModuleHandle = void*;
+
+// The file name of a module on this platform, given its Windows name:
+// "libcurl.dll" -> "libcurl.so.4", "MJBase.dll" -> "libMJBase.so",
+// "hubcore.dll" -> "libhubcore.so" on Linux; unchanged on Windows. Names
+// without a mapping are returned as they are.
+std::string module_file_name(const char* windows_name);
+
+// Loads a module by bare file name with the platform's normal search order.
+// As on Windows, the directory of the running executable is searched first;
+// after that the dynamic loader's own search applies. Null on failure.
+ModuleHandle load_module(const char* file_name);
+
+// Loads a module from a full path. Null on failure.
+ModuleHandle load_module_path(const std::string& path);
+
+// A module already loaded into the process, found by bare file name (or
+// soname), without loading it. Null when it is not loaded.
+ModuleHandle find_loaded_module(const char* file_name);
+
+void* find_symbol(ModuleHandle module, const char* name);
+void free_module(ModuleHandle module);
+
+// Error code of the last failed load on this thread (GetLastError on
+// Windows, errno elsewhere); 0 when the platform gives none.
+uint32_t last_error();
+
+// Full path of the running executable; empty when unknown.
+std::string executable_path();
+
+// Directory of the running executable, ending in a separator; empty when
+// unknown.
+std::string executable_dir();
+
+// The operating system's id of the calling thread.
+uint32_t current_thread_id();
+
+// The process's main thread.
+uint32_t main_thread_id();
+
+// Debugger output: OutputDebugStringA on Windows, stderr elsewhere.
+void debug_output(const char* text);
+
+// Once-only initialisation. Concurrent first callers wait for the one run;
+// when it throws, the flag stays unset and a later call runs it again.
+using OnceFlag = std::once_flag;
+template <class Fn>
+void run_once(OnceFlag& flag, Fn&& fn) {
+    std::call_once(flag, std::forward<Fn>(fn));
+}
+
+}  // namespace platform
+}  // namespace qn
+
+#endif  // QN_PLATFORM_H

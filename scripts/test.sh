@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the plain build, the whole suite again under
+# AddressSanitizer + UndefinedBehaviorSanitizer, the threaded tests under
+# ThreadSanitizer, and the fuzz targets briefly when clang is available.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/deps.sh"
+jobs=$(nproc)
+
+run_suite() {  # name, cmake options...
+  local name=$1; shift
+  local build="$root/build/$name"
+  echo "=== $name ==="
+  cmake -S "$root" -B "$build" "$@" >/dev/null
+  cmake --build "$build" -j"$jobs"
+  (cd "$build" && ctest --output-on-failure -j"$jobs")
+}
+
+run_suite default -DCMAKE_BUILD_TYPE=RelWithDebInfo
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  run_suite asan -DCMAKE_BUILD_TYPE=Debug -DQUILLNET_SANITIZE=address,undefined -DQUILLNET_BUILD_BENCH=OFF
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  run_suite tsan -DCMAKE_BUILD_TYPE=Debug -DQUILLNET_SANITIZE=thread -DQUILLNET_THREADED_TESTS_ONLY=ON
+if command -v clang++ >/dev/null 2>&1; then
+  CC=clang CXX=clang++ run_suite fuzz -DCMAKE_BUILD_TYPE=Debug -DQUILLNET_BUILD_FUZZ=ON \
+    -DQUILLNET_FUZZ_ONLY=ON -DQUILLNET_BUILD_BENCH=OFF
+else
+  echo "=== fuzz: skipped, clang not available ==="
+fi

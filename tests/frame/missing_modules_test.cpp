@@ -1,0 +1,49 @@
+// This executable lives in a folder without the host modules.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "host/host_objects.h"
+#include "host/module_loader.h"
+#include "host/text_convert.h"
+#include "log/logger.h"
+#include "platform/platform.h"
+
+TEST(MissingModules, LoaderReportsEveryFailedLoad) {
+    const std::string path = qn::platform::executable_dir() + "libMJBase.so";
+    for (int attempt = 0; attempt < 2; ++attempt) {  // failures are not cached
+        ::testing::internal::CaptureStderr();
+        CModuleLoader loader("MJBase.dll");
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        EXPECT_TRUE(std::regex_match(err, std::regex("LoadLibrary\\[" + path + "\\] fail err:[0-9]+\n")))
+            << err;
+        void* object = reinterpret_cast<void*>(1);
+        EXPECT_EQ(loader.CreateObject(mj::CLSID_MJParamBag, &object), mj::MJ_E_FAIL);
+        EXPECT_EQ(loader.CreateObject(mj::CLSID_MJParamBag, nullptr), mj::MJ_E_POINTER);
+    }
+}
+
+TEST(MissingModules, LoggerWithoutSinkDropsRecords) {
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(CLogger::instance().Write("nowhere to go\n", 35), -1);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("** log_cfg: open faild. [quillnet]\n"), std::string::npos) << err;
+}
+
+TEST(MissingModules, HostCallsFailQuietly) {
+    std::string answer = "untouched";
+    EXPECT_EQ(qn::host::HostFunctionCall("UIThreadId", "ui_tid", &answer), mj::MJ_E_FAIL);
+    EXPECT_EQ(answer, "untouched");
+    EXPECT_FALSE(qn::host::OpenConfigDocument("/nonexistent.json"));
+    EXPECT_FALSE(qn::host::CreateEnvironment());
+}
+
+TEST(MissingModules, ConverterIsNotRetriedOnceMissing) {
+    EXPECT_EQ(qn::WideToUtf8(u"abc"), "");
+    EXPECT_EQ(qn::Utf8ToWide("abc"), qn::mjwstring());
+    // MJBase turning up later changes nothing for this process.
+    const std::string real = qn::platform::executable_dir() + "../libMJBase.so";
+    ASSERT_NE(qn::platform::load_module_path(real), nullptr);
+    EXPECT_EQ(qn::WideToUtf8(u"abc"), "");
+    EXPECT_EQ(qn::WideToCp936(u"abc"), "");
+}

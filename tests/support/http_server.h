@@ -1,0 +1,55 @@
+// An HTTP server on 127.0.0.1 for tests, on a free port, that records what
+// it receives. Handlers are added before start(); the destructor stops it.
+#ifndef QN_TEST_HTTP_SERVER_H
+#define QN_TEST_HTTP_SERVER_H
+
+#include <httplib.h>
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace qntest {
+
+struct ReceivedRequest {
+    std::string method;
+    std::string path;
+    std::string body;
+    httplib::Headers headers;  // by name; raw order is not kept
+};
+
+class HttpServer {
+public:
+    HttpServer();
+    ~HttpServer();
+    HttpServer(const HttpServer&) = delete;
+    HttpServer& operator=(const HttpServer&) = delete;
+
+    httplib::Server& server() { return server_; }
+
+    // Binds a free port on 127.0.0.1 and serves on a thread of its own.
+    void start();
+    void stop();
+
+    int port() const { return port_; }
+    std::string url(const std::string& path) const;
+
+    std::vector<ReceivedRequest> requests() const;
+    // Requests received for `path` (and `body`, when given).
+    size_t count(const std::string& path) const;
+    size_t count(const std::string& path, const std::string& body) const;
+
+private:
+    httplib::Server server_;
+    std::thread thread_;
+    int port_ = 0;
+    mutable std::mutex mutex_;
+    std::vector<ReceivedRequest> requests_;
+};
+
+}  // namespace qntest
+
+#endif

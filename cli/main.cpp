@@ -1,9 +1,17 @@
 // quillnet host program: loads the library at run time from beside itself,
-// the way a desktop host does, and drives it.
+// the way a desktop host does, and drives it against a server it starts on
+// 127.0.0.1.
+#include <httplib.h>
+
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "mj/mj_interfaces.h"
 #include "platform.h"
@@ -11,11 +19,23 @@
 
 namespace {
 
+// The exports this host uses, bound by name from the loaded library.
 struct Library {
     qn::platform::ModuleHandle module = nullptr;
-    decltype(&quillnet_startup) startup = nullptr;
-    decltype(&quillnet_cleanup) cleanup = nullptr;
-    decltype(&quillnet_release) release = nullptr;
+#define QN_EXPORT(name) decltype(&::name) name = nullptr;
+#define QN_EXPORTS(X)                \
+    X(quillnet_startup)              \
+    X(quillnet_cleanup)              \
+    X(quillnet_release)              \
+    X(quillnet_release_redirect_url) \
+    X(quillnet_submit_ex)            \
+    X(quillnet_submit_ex6)           \
+    X(quillnet_submit_ex7)           \
+    X(quillnet_submit_common)        \
+    X(quillnet_submit_multipart)     \
+    X(quillnet_clear_cache)
+    QN_EXPORTS(QN_EXPORT)
+#undef QN_EXPORT
 
     template <class Fn>
     bool bind(const char* name, Fn& slot) {
@@ -32,52 +52,187 @@ struct Library {
                          qn::platform::executable_dir().c_str());
             return false;
         }
-        bool ok = bind("quillnet_startup", startup);
-        ok = bind("quillnet_cleanup", cleanup) && ok;
-        ok = bind("quillnet_release", release) && ok;
+        bool ok = true;
+#define QN_BIND(name) ok = bind(#name, name) && ok;
+        QN_EXPORTS(QN_BIND)
+#undef QN_BIND
         return ok;
     }
 };
 
-// Where the host's log sink writes: asked of MJBase's environment object,
-// like the library does.
+// Where the host's log sink writes, asked of MJBase's environment object.
 std::string log_file_path() {
     const std::string file = qn::platform::module_file_name("MJBase.dll");
     qn::platform::ModuleHandle mjbase = qn::platform::load_module(file.c_str());
     auto factory = reinterpret_cast<mj::PFN_CreateMJObject>(
         qn::platform::find_symbol(mjbase, mj::kFactoryName));
-    if (factory == nullptr) return "(MJBase missing: no log)";
+    if (factory == nullptr) return std::string();
     void* object = nullptr;
-    if (factory(&mj::CLSID_MJEnvironment, &object) != mj::MJ_S_OK || object == nullptr) return "?";
+    if (factory(&mj::CLSID_MJEnvironment, &object) != mj::MJ_S_OK || object == nullptr) {
+        return std::string();
+    }
     auto* env = static_cast<mj::IMJEnvironment*>(object);
     std::string dir;
     if (const mj::wchar* w = env->GetValue(mj::MJ_ENV_CONFIG_DIR, 0)) {
-        for (; *w != 0; ++w) dir += static_cast<char>(*w);  // ASCII is enough for a report
+        for (; *w != 0; ++w) dir += static_cast<char>(*w);  // the folder is ASCII here
     }
     env->Release();
     return dir + "log/quillnet.log";
 }
 
+// The demo's server: a few endpoints on a free loopback port.
+class DemoServer {
+public:
+    DemoServer() {
+        server_.Post("/echo", [](const httplib::Request& req, httplib::Response& res) {
+            res.set_content("echo: " + req.body, "text/plain");
+        });
+        server_.Post("/plume/device/queryDeviceOrgTree",
+                     [this](const httplib::Request&, httplib::Response& res) {
+                         ++tree_hits_;
+                         res.set_content(R"({"org":"root","children":[{"org":"east"},{"org":"west"}]})",
+                                         "application/json");
+                     });
+        server_.Get("/old", [](const httplib::Request&, httplib::Response& res) {
+            res.status = 302;
+            res.set_header("Location", "/new");
+        });
+        server_.Post("/login", [](const httplib::Request&, httplib::Response& res) {
+            res.set_header("Set-Cookie", "session=abc123; Path=/");
+            res.set_content("welcome", "text/plain");
+        });
+        server_.Post("/upload", [](const httplib::Request& req, httplib::Response& res) {
+            std::string listing;
+            for (const auto& f : req.files) {
+                listing += f.first + (f.second.filename.empty() ? "" : "(" + f.second.filename + ")") +
+                           "=" + std::to_string(f.second.content.size()) + " bytes; ";
+            }
+            res.set_content(listing, "text/plain");
+        });
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        thread_ = std::thread([this] { server_.listen_after_bind(); });
+        while (!server_.is_running()) std::this_thread::yield();
+    }
+    ~DemoServer() {
+        server_.stop();
+        thread_.join();
+    }
+    std::string url(const char* path) const {
+        return "http://127.0.0.1:" + std::to_string(port_) + path;
+    }
+    int tree_hits() const { return tree_hits_; }
+
+private:
+    httplib::Server server_;
+    std::thread thread_;
+    int port_ = 0;
+    std::atomic<int> tree_hits_{0};
+};
+
+// A multipart part with room for its data after the record.
+std::vector<char> make_part(int type, const char* name, const void* data, size_t len) {
+    std::vector<char> block(sizeof(web_part) + len + 1, 0);
+    web_part* part = reinterpret_cast<web_part*>(block.data());
+    part->type = type;
+    part->data_len = static_cast<int64_t>(len);
+    std::snprintf(part->name, sizeof(part->name), "%s", name);
+    std::memcpy(part->data, data, len);
+    return block;
+}
+
 int run_demo(Library& lib) {
-    std::printf("quillnet_startup() = %d\n", lib.startup());
-    char* nothing = nullptr;
-    std::printf("quillnet_release(&nothing) = %d\n", lib.release(&nothing));
-    std::printf("quillnet_cleanup() = %d\n", lib.cleanup());
-    std::printf("quillnet_cleanup() again = %d (logged \"!s_is_startup\")\n", lib.cleanup());
-    std::printf("log: %s\n", log_file_path().c_str());
+    DemoServer server;
+    std::printf("quillnet_startup() = %d\n", lib.quillnet_startup());
+
+    char* body = nullptr;
+    int len = 0;
+    int rc = lib.quillnet_submit_ex(server.url("/echo").c_str(), 10, "hello", 1, &body, &len);
+    std::printf("submit /echo: rc=%d len=%d body=\"%s\"\n", rc, len, body ? body : "");
+    lib.quillnet_release(&body);
+
+    long http_code = 0;
+    char* redirect = nullptr;
+    rc = lib.quillnet_submit_ex7(server.url("/old").c_str(), 10, nullptr, 1, 1, 1, nullptr, &body,
+                                 &len, &http_code, &redirect, 0, nullptr, nullptr, nullptr, nullptr);
+    std::printf("GET /old: rc=%d http_code=%ld redirect_url=%s\n", rc, http_code,
+                redirect ? redirect : "(none)");
+    lib.quillnet_release(&body);
+    lib.quillnet_release_redirect_url(redirect);
+
+    char* cookies = nullptr;
+    int cookies_len = 0;
+    rc = lib.quillnet_submit_ex6(server.url("/login").c_str(), 10, "user=demo", 1, 2, 0, nullptr,
+                                 &body, &len, nullptr, nullptr, 1, &cookies, &cookies_len);
+    std::printf("POST /login: rc=%d cookie_buf_len=%d cookie line: %s\n", rc, cookies_len,
+                cookies ? cookies : "");
+    lib.quillnet_release(&body);
+    lib.quillnet_release(&cookies);
+
+    const std::string tree = server.url("/plume/device/queryDeviceOrgTree");
+    for (int i = 0; i < 3; ++i) {
+        rc = lib.quillnet_submit_ex(tree.c_str(), 10, R"({"parent":"root"})", 1, &body, &len);
+        lib.quillnet_release(&body);
+    }
+    std::printf("tree query sent 3 times: rc=%d, requests that reached the server: %d\n", rc,
+                server.tree_hits());
+
+    QuillnetSubmitParam param = {};
+    param.size = static_cast<int>(sizeof(param));
+    const std::string echo = server.url("/echo");
+    param.url = echo.c_str();
+    param.timeout = 10;
+    param.content = R"({"versioned":true})";
+    param.nosignal = 1;
+    param.submit_type = 2;
+    param.conten_type = 1;
+    QuillnetSubmitParamEx param_ex = {};
+    param_ex.size = static_cast<int>(sizeof(param_ex));
+    param_ex.ret_buf = &body;
+    param_ex.ret_buf_len = &len;
+    rc = lib.quillnet_submit_common(&param, &param_ex);
+    std::printf("submit_common: rc=%d body=\"%s\"\n", rc, body ? body : "");
+    lib.quillnet_release(&body);
+
+    std::vector<char> field = make_part(WEB_PART_FIELD, "title", "report", 7);
+    const char binary[] = {'P', 'K', 0, 3, 4};
+    std::vector<char> file = make_part(WEB_PART_FILE, "data.bin", binary, sizeof(binary));
+    web_data_header header = {0, 2};
+    struct {
+        web_data_header* header;
+        web_part* parts[2];
+    } form = {&header, {reinterpret_cast<web_part*>(field.data()), reinterpret_cast<web_part*>(file.data())}};
+    rc = lib.quillnet_submit_multipart(server.url("/upload").c_str(), 10,
+                                       reinterpret_cast<web_data*>(&form), 1, &body, &len);
+    std::printf("multipart /upload: rc=%d body=\"%s\"\n", rc, body ? body : "");
+    lib.quillnet_release(&body);
+
+    std::printf("quillnet_clear_cache(NULL) = %d\n", lib.quillnet_clear_cache(nullptr));
+    std::printf("quillnet_cleanup() = %d\n", lib.quillnet_cleanup());
+
+    const std::string log = log_file_path();
+    std::printf("log: %s\n", log.empty() ? "(no log sink)" : log.c_str());
+    if (!log.empty()) {
+        // The sink writes in the background and flushes at least every second.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        std::ifstream in(log);
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        const size_t from = lines.size() > 8 ? lines.size() - 8 : 0;
+        std::printf("last lines of the log:\n");
+        for (size_t i = from; i < lines.size(); ++i) std::printf("  %s\n", lines[i].c_str());
+    }
     return 0;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    (void)argc;
-    (void)argv;
+int main() {
     Library lib;
     if (!lib.load()) return 2;
     try {
         return run_demo(lib);
     } catch (const std::exception& e) {
+        // The library's only exceptions: libcurl could not be loaded.
         std::fprintf(stderr, "quillnet: %s\n", e.what());
         return 1;
     }

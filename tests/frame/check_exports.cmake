@@ -1,4 +1,5 @@
 # Compares the dynamic symbols a library defines with the expected list.
+cmake_policy(SET CMP0007 NEW)
 execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE nm_out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "nm failed on ${LIB}")

@@ -1,0 +1,399 @@
+// The log sink: records are formatted on the caller's thread and handed to
+// spdlog's asynchronous logger; one background thread of this module
+// writes them to the module's log file, rotates and prunes old files.
+#include <spdlog/async.h>
+#include <spdlog/async_logger.h>
+#include <spdlog/details/periodic_worker.h>
+#include <spdlog/details/thread_pool.h>
+#include <spdlog/pattern_formatter.h>
+#include <spdlog/sinks/base_sink.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#if !defined(_WIN32)
+#include <pthread.h>
+#endif
+
+#include "object.h"
+#include "platform.h"
+#include "text.h"
+
+namespace fs = std::filesystem;
+
+namespace mjbase {
+
+namespace {
+
+constexpr const char kDefaultModule[] = "MJBase";
+constexpr uint32_t kPromptLevel = 35;        // flushed as soon as written
+constexpr size_t kQueueSlots = 4096;         // writers wait when it is full
+constexpr const char kPattern[] = "%Y-%m-%d %H:%M:%S.%e %v";
+
+// "<module>.<N>.log" -> N; -1 for any other name.
+long RotatedIndex(const std::string& file_name, const std::string& module) {
+    const std::string prefix = module + ".";
+    const std::string suffix = ".log";
+    if (file_name.size() <= prefix.size() + suffix.size()) return -1;
+    if (file_name.compare(0, prefix.size(), prefix) != 0) return -1;
+    if (file_name.compare(file_name.size() - suffix.size(), suffix.size(), suffix) != 0) return -1;
+    const std::string digits = file_name.substr(prefix.size(), file_name.size() - prefix.size() - suffix.size());
+    if (digits.empty() || digits.size() > 9) return -1;
+    long n = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return -1;
+        n = n * 10 + (c - '0');
+    }
+    return n;
+}
+
+// One module's log file: <dir><module>.log, rotated to <module>.<N>.log
+// with N one above the highest number present (so .1 is the oldest).
+// Called by spdlog on the background thread under base_sink's mutex; the
+// configuration calls take the same mutex.
+class RecordFile final : public spdlog::sinks::base_sink<std::mutex> {
+public:
+    RecordFile(std::string dir, std::string module)
+        : dir_(std::move(dir)), module_(std::move(module)), path_(dir_ + module_ + ".log") {}
+
+    ~RecordFile() override {
+        // The last user may have been the background thread. The reference
+        // count orders that use before this destruction, but inside the
+        // prebuilt spdlog library, where ThreadSanitizer cannot see it; the
+        // mutex shows the same order.
+        std::lock_guard<std::mutex> lock(mutex_);
+        CloseLocked();
+    }
+
+    void Configure(const mj::MJLogOptions& options) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        max_size_ = options.max_size > 0 ? static_cast<uint64_t>(options.max_size) : 0;
+        max_days_ = options.max_days > 0 ? options.max_days : 0;
+        debug_copy_ = options.debug_mode != 0;
+        next_rotation_ = 0;
+        RemoveExpiredLocked();
+    }
+
+    void Close() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        CloseLocked();
+    }
+
+protected:
+    void sink_it_(const spdlog::details::log_msg& msg) override {
+        spdlog::memory_buf_t line;
+        formatter_->format(msg, line);
+        if (debug_copy_) {
+            line.push_back('\0');
+            qn::platform::debug_output(line.data());
+            line.resize(line.size() - 1);
+        }
+        if (file_ == nullptr && !OpenLocked()) return;  // dropped; the next record tries again
+        if (max_size_ > 0 && size_ > 0 && size_ + line.size() > max_size_ && size_ >= next_rotation_) {
+            RotateLocked();
+            if (file_ == nullptr) return;
+        }
+        size_ += std::fwrite(line.data(), 1, line.size(), file_);
+    }
+
+    void flush_() override {
+        if (file_ != nullptr) std::fflush(file_);
+    }
+
+private:
+    // The folders were made when the channel was; a folder removed since
+    // (a test's temporary configuration directory, say) is not brought back.
+    bool OpenLocked() {
+        file_ = std::fopen(path_.c_str(), "ab");
+        if (file_ == nullptr) return false;
+        std::error_code ec;
+        const auto size = fs::file_size(path_, ec);
+        size_ = ec ? 0 : static_cast<uint64_t>(size);
+        return true;
+    }
+
+    void CloseLocked() {
+        if (file_ != nullptr) std::fclose(file_);
+        file_ = nullptr;
+    }
+
+    void RotateLocked() {
+        CloseLocked();
+        long highest = 0;
+        std::error_code ec;
+        for (fs::directory_iterator it(dir_, ec), end; !ec && it != end; it.increment(ec)) {
+            highest = std::max(highest, RotatedIndex(it->path().filename().string(), module_));
+        }
+        const std::string target = dir_ + module_ + "." + std::to_string(highest + 1) + ".log";
+        fs::rename(path_, target, ec);
+        RemoveExpiredLocked();
+        if (!OpenLocked()) return;
+        // Could not move the file aside: keep appending, and try again only
+        // after another full size's worth, not on every record.
+        next_rotation_ = ec ? size_ + max_size_ : 0;
+    }
+
+    // Log files of this module last written more than max_days ago. The
+    // open file is left alone: it is being written right now.
+    void RemoveExpiredLocked() {
+        if (max_days_ <= 0) return;
+        std::error_code ec;
+        const auto cutoff = fs::file_time_type::clock::now() - std::chrono::hours(24) * max_days_;
+        std::vector<fs::path> expired;
+        for (fs::directory_iterator it(dir_, ec), end; !ec && it != end; it.increment(ec)) {
+            const std::string name = it->path().filename().string();
+            const bool current = name == module_ + ".log";
+            if (!current && RotatedIndex(name, module_) < 0) continue;
+            if (current && file_ != nullptr) continue;
+            std::error_code time_ec;
+            const auto written = fs::last_write_time(it->path(), time_ec);
+            if (!time_ec && written < cutoff) expired.push_back(it->path());
+        }
+        for (const fs::path& p : expired) fs::remove(p, ec);
+    }
+
+    const std::string dir_;
+    const std::string module_;
+    const std::string path_;
+    std::FILE* file_ = nullptr;
+    uint64_t size_ = 0;
+    uint64_t max_size_ = 0;       // 0: never rotate
+    uint64_t next_rotation_ = 0;  // no rotation below this size
+    int32_t max_days_ = 0;        // 0: keep everything
+    bool debug_copy_ = false;
+};
+
+struct Channel {
+    std::shared_ptr<RecordFile> file;
+    std::shared_ptr<spdlog::async_logger> logger;
+};
+
+// Process-wide state of the sinks: the background thread, the one-second
+// flusher and the open channels, shared by all sink objects that name the
+// same file. Created with the first sink and never freed: threads the host
+// leaves running may still log after exit has begun, and must then be
+// turned away, not find freed memory.
+class Runtime {
+public:
+    static Runtime& Get() {
+        static std::once_flag once;
+        std::call_once(once, [] { instance_.store(new Runtime(), std::memory_order_release); });
+        return *instance_.load(std::memory_order_acquire);
+    }
+
+    // At normal process exit (or module unload): everything queued reaches
+    // its file, the threads end, and later writes are refused.
+    static void ShutdownIfStarted() {
+        Runtime* rt = instance_.load(std::memory_order_acquire);
+        if (rt != nullptr) rt->Shutdown();
+    }
+
+    // Held by every call that may queue records or open channels. Once
+    // shutdown has begun, no new entry is admitted, and shutdown waits for
+    // the ones inside. (A reader-preferring rwlock could keep shutdown
+    // waiting for ever while many threads log; two atomics cannot.)
+    class Entry {
+    public:
+        explicit Entry(Runtime& rt) : rt_(rt) {
+            rt_.inside_.fetch_add(1);
+            admitted_ = !rt_.closed_.load();
+        }
+        ~Entry() { rt_.inside_.fetch_sub(1); }
+        Entry(const Entry&) = delete;
+        Entry& operator=(const Entry&) = delete;
+        explicit operator bool() const { return admitted_; }
+
+    private:
+        Runtime& rt_;
+        bool admitted_;
+    };
+
+    // The channel for <dir><module>.log, shared with every sink that
+    // writes there. Call only inside an admitted Entry.
+    std::shared_ptr<Channel> Acquire(const std::string& dir, const std::string& module) {
+        const std::string key = dir + module;
+        std::lock_guard<std::mutex> lock(channels_mutex_);
+        auto& slot = channels_[key];
+        if (auto existing = slot.lock()) return existing;
+
+        std::error_code ec;
+        fs::create_directories(dir, ec);
+        auto channel = std::make_shared<Channel>();
+        channel->file = std::make_shared<RecordFile>(dir, module);
+        channel->logger = std::make_shared<spdlog::async_logger>(module, channel->file, pool_,
+                                                                 spdlog::async_overflow_policy::block);
+        channel->logger->set_formatter(std::make_unique<spdlog::pattern_formatter>(kPattern));
+        channel->logger->set_level(spdlog::level::trace);
+        channel->logger->flush_on(spdlog::level::err);
+        slot = channel;
+        return channel;
+    }
+
+private:
+    Runtime()
+        : pool_(std::make_shared<spdlog::details::thread_pool>(kQueueSlots, 1)),
+          flusher_(std::make_unique<spdlog::details::periodic_worker>([this] { FlushAll(); },
+                                                                      std::chrono::seconds(1))) {
+#if !defined(_WIN32)
+        // A child made by fork has the queue but none of the threads: its
+        // records would wait for ever, and so would its exit. It gets no log.
+        ::pthread_atfork(nullptr, nullptr, [] {
+            Runtime* rt = instance_.load();
+            if (rt != nullptr) rt->closed_.store(true);
+        });
+#endif
+    }
+
+    std::vector<std::shared_ptr<Channel>> LiveChannels() {
+        std::vector<std::shared_ptr<Channel>> live;
+        std::lock_guard<std::mutex> lock(channels_mutex_);
+        for (auto it = channels_.begin(); it != channels_.end();) {
+            if (auto channel = it->second.lock()) {
+                live.push_back(std::move(channel));
+                ++it;
+            } else {
+                it = channels_.erase(it);
+            }
+        }
+        return live;
+    }
+
+    void FlushAll() {
+        for (const auto& channel : LiveChannels()) channel->file->flush();
+    }
+
+    void Shutdown() {
+        // Sequentially consistent on both sides: either an entrant sees
+        // closed_, or this loop sees it inside.
+        if (closed_.exchange(true)) return;
+        while (inside_.load() != 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        flusher_.reset();
+        const auto live = LiveChannels();
+        // Drains the queue (records of released sinks included) and joins
+        // the thread.
+        pool_.reset();
+        for (const auto& channel : live) channel->file->Close();
+    }
+
+    static std::atomic<Runtime*> instance_;
+
+    std::atomic<bool> closed_{false};
+    std::atomic<int> inside_{0};
+
+    // Everything the threads use is declared (so constructed) before them.
+    std::mutex channels_mutex_;
+    std::map<std::string, std::weak_ptr<Channel>> channels_;
+    std::shared_ptr<spdlog::details::thread_pool> pool_;
+    std::unique_ptr<spdlog::details::periodic_worker> flusher_;
+};
+
+std::atomic<Runtime*> Runtime::instance_{nullptr};
+
+struct ExitFlush {
+    ~ExitFlush() { Runtime::ShutdownIfStarted(); }
+} g_exit_flush;
+
+class LogSink final : public Object<LogSink, mj::IMJLogSink> {
+public:
+    LogSink() : runtime_(Runtime::Get()) {}
+
+    mj::result_t MJ_CALL SetModuleName(const mj::wchar* name, int32_t /*reserved*/) override {
+        if (name == nullptr) return mj::MJ_E_POINTER;
+        try {
+            const std::string module = WideToUtf8(name);
+            // The name becomes a file name inside the log folder, nothing more.
+            if (module.empty() || module == "." || module == ".." ||
+                module.find_first_of("/\\") != std::string::npos) {
+                return mj::MJ_E_FAIL;
+            }
+            Runtime::Entry entry(runtime_);
+            if (!entry) return mj::MJ_E_FAIL;
+            auto channel = runtime_.Acquire(ConfigDir() + "log/", module);
+            std::lock_guard<std::mutex> lock(mutex_);
+            channel_ = std::move(channel);
+            if (has_options_) channel_->file->Configure(options_);
+            return mj::MJ_S_OK;
+        } catch (...) {
+            return mj::MJ_E_FAIL;
+        }
+    }
+
+    mj::result_t MJ_CALL SetLevel(uint32_t level) override {
+        level_.store(level, std::memory_order_relaxed);
+        return mj::MJ_S_OK;
+    }
+
+    mj::result_t MJ_CALL SetOptions(const mj::MJLogOptions* options) override {
+        if (options == nullptr) return mj::MJ_E_POINTER;
+        std::shared_ptr<Channel> channel;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            options_ = *options;
+            has_options_ = true;
+            channel = channel_;
+        }
+        if (channel) channel->file->Configure(*options);
+        return mj::MJ_S_OK;
+    }
+
+    // 1 when the record was queued, 0 when its level is filtered out, -1
+    // when it cannot be written.
+    int32_t MJ_CALL Write(const mj::wchar* text, uint32_t level) override {
+        if (text == nullptr) return -1;
+        if (level < level_.load(std::memory_order_relaxed)) return 0;
+        try {
+            std::string record = WideToUtf8(text);
+            if (!record.empty() && record.back() == '\n') record.pop_back();
+            const uint32_t tid = qn::platform::current_thread_id();
+
+            Runtime::Entry entry(runtime_);
+            if (!entry) return -1;
+            const auto channel = CurrentChannel();
+            channel->logger->log(level >= kPromptLevel ? spdlog::level::err : spdlog::level::info,
+                                 "[{}] [{}] {}", tid, level, record);
+            return 1;
+        } catch (...) {
+            return -1;
+        }
+    }
+
+private:
+    // Records written before SetModuleName go to the default module's file.
+    std::shared_ptr<Channel> CurrentChannel() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!channel_) {
+            channel_ = runtime_.Acquire(ConfigDir() + "log/", kDefaultModule);
+            if (has_options_) channel_->file->Configure(options_);
+        }
+        return channel_;
+    }
+
+    Runtime& runtime_;
+    std::atomic<uint32_t> level_{0};
+    std::mutex mutex_;
+    std::shared_ptr<Channel> channel_;  // guarded by mutex_
+    mj::MJLogOptions options_{};        // guarded by mutex_
+    bool has_options_ = false;          // guarded by mutex_
+};
+
+}  // namespace
+
+mj::IMJObject* NewLogSink() {
+    try {
+        return new LogSink();
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+}  // namespace mjbase

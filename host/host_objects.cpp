@@ -1,5 +1,6 @@
 #include "host/host_objects.h"
 
+#include <atomic>
 #include <memory>
 #include <new>
 
@@ -13,9 +14,30 @@ namespace {
 const char kMJBaseModule[] = "MJBase.dll";
 const char kHubcoreModule[] = "hubcore.dll";
 
+// MJBase's loader is kept once it has found the module and its factory:
+// objects made per use (a parameter bag for every host call, every document
+// read) then cost neither building the path nor the module cache's lock. A
+// loader that failed is not kept, so every later use tries, and reports,
+// again, exactly as a fresh loader per use would.
+mj::result_t CreateMJBaseObject(const mj::MJCLSID& clsid, void** object) {
+    static std::atomic<const CModuleLoader*> kept{nullptr};
+    if (const CModuleLoader* loader = kept.load(std::memory_order_acquire)) {
+        return loader->CreateObject(clsid, object);
+    }
+    std::unique_ptr<CModuleLoader> fresh(new CModuleLoader(kMJBaseModule));
+    const mj::result_t status = fresh->CreateObject(clsid, object);
+    const CModuleLoader* none = nullptr;
+    if (fresh->ready() && kept.compare_exchange_strong(none, fresh.get(), std::memory_order_acq_rel)) {
+        fresh.release();  // lives until the process ends, like the module
+    }
+    return status;
+}
+
 template <class T>
 MJRef<T> CreateFromMJBase(const mj::MJCLSID& clsid) {
-    return CModuleLoader(kMJBaseModule).Create<T>(clsid);
+    MJRef<T> ref;
+    CreateMJBaseObject(clsid, ref.put());
+    return ref;
 }
 
 }  // namespace

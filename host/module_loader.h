@@ -42,6 +42,8 @@ public:
     }
 
     const std::string& path() const { return path_; }
+    // Module loaded and factory found.
+    bool ready() const { return factory_ != nullptr; }
 
 private:
     std::string path_;

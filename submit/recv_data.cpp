@@ -30,7 +30,7 @@ void recv_data_free(recv_data* data, bool keep_buf) {
     std::free(data);
 }
 
-size_t on_curl_recv_data(void* ptr, size_t size, size_t nmemb, void* stream) {
+size_t on_curl_recv_data(char* ptr, size_t size, size_t nmemb, void* stream) {
     if (ptr == nullptr) {
         qn::log::Error() << "on_curl_recv_data -- ptr == NULL" << "\n";
         return 0;

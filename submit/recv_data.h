@@ -25,6 +25,6 @@ void recv_data_free(recv_data* data, bool keep_buf);
 
 // libcurl write callback (CURLOPT_WRITEFUNCTION) with the record as
 // CURLOPT_WRITEDATA. Returns the bytes taken, or 0 to abort the transfer.
-size_t on_curl_recv_data(void* ptr, size_t size, size_t nmemb, void* stream);
+size_t on_curl_recv_data(char* ptr, size_t size, size_t nmemb, void* stream);
 
 #endif  // QN_SUBMIT_RECV_DATA_H

@@ -5,7 +5,9 @@
 namespace qntest {
 
 HttpServer::HttpServer() {
-    server_.set_logger([this](const httplib::Request& req, const httplib::Response&) {
+    // Recorded before the handler runs, so that a client that has its answer
+    // also finds its request counted.
+    server_.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {
         ReceivedRequest r;
         r.method = req.method;
         r.path = req.path;
@@ -13,6 +15,7 @@ HttpServer::HttpServer() {
         r.headers = req.headers;
         std::lock_guard<std::mutex> lock(mutex_);
         requests_.push_back(std::move(r));
+        return httplib::Server::HandlerResponse::Unhandled;
     });
 }
 

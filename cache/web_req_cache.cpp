@@ -1,0 +1,249 @@
+#include "cache/web_req_cache.h"
+
+#include <algorithm>
+#include <array>
+#include <exception>
+
+#include "log/log_record.h"
+
+namespace {
+
+// The tree-data queries of the host's server, in the order a set of texts
+// keeps them. A constant table rather than a std::set: it exists from load
+// to unload without construction or destruction, so no call made while the
+// process starts or ends can find it missing.
+constexpr std::array<const char*, 6> kCachedPaths = {
+    "/plume/audioVideoAuth/baseGetTreeResourceData",
+    "/plume/audioVideoAuth/baseGetTreeStatusWithFilters",
+    "/plume/device/queryDeviceOrgTree",
+    "/plume/device/queryDeviceOrgTreeGa",
+    "/plume/device/totalDeviceOrgTree",
+    "/plume/device/totalDeviceOrgTreeGa",
+};
+
+// What the waiters of a failed fetch receive instead of an answer: the
+// libcurl code of that fetch (0 when the fetcher did not say).
+class FetchFailed : public std::exception {
+public:
+    explicit FetchFailed(int code) : code_(code) {}
+    int code() const { return code_; }
+    const char* what() const noexcept override { return "request cache: fetch failed"; }
+
+private:
+    int code_;
+};
+
+}  // namespace
+
+bool is_cached_path(const std::string& url) {
+    for (const char* path : kCachedPaths) {
+        const std::string::size_type n = std::char_traits<char>::length(path);
+        if (url.size() >= n && url.compare(url.size() - n, n, path) == 0) return true;
+    }
+    return false;
+}
+
+WebReqCache::WebReqCache(size_t capacity, std::chrono::seconds max_age, NowFunction now)
+    : capacity_(capacity),
+      max_age_(max_age),
+      now_(now != nullptr ? now : &Clock::now),
+      cleanup_interval_(std::chrono::seconds(10)) {
+    cleaner_ = std::thread([this] { CleanerLoop(); });
+}
+
+WebReqCache::~WebReqCache() {
+    StopCleaner();
+}
+
+namespace {
+
+WebReqCache* g_instance = nullptr;
+
+// Joins the process-wide cache's clean-up thread when the library is
+// unloaded or the process exits, so that no library code runs after that
+// and no thread is left behind. The cache itself stays: a host thread that
+// still sends a request during exit finds it intact, only without purges.
+struct CleanerGuard {
+    ~CleanerGuard() {
+        if (g_instance != nullptr) g_instance->StopCleaner();
+    }
+};
+
+}  // namespace
+
+WebReqCache& WebReqCache::instance() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        g_instance = new WebReqCache(1000, std::chrono::seconds(10));
+        // Registered with the cache's creation, so that at exit it runs
+        // before the end of everything the library set up before it.
+        static CleanerGuard guard;
+        (void)guard;
+    });
+    return *g_instance;
+}
+
+bool WebReqCache::Wait(const std::shared_future<WebReqCacheValue>& future,
+                       WebReqCacheValue& value, int* result) {
+    ++waiting_;
+    bool answered = false;
+    try {
+        value = future.get();
+        answered = true;
+    } catch (const FetchFailed& failed) {
+        if (result != nullptr) *result = failed.code();
+    } catch (...) {
+        // The fetcher ended without an answer or a code.
+    }
+    --waiting_;
+    return answered;
+}
+
+bool WebReqCache::GetOrFetch(const WebReqCacheKey& key, WebReqCacheValue& value,
+                             const FetchFunction& fetch, int* result) {
+    std::shared_future<WebReqCacheValue> in_flight;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (Lookup(key, value)) return true;
+        auto it = pending_.find(key);
+        if (it != pending_.end()) in_flight = it->second.future;
+    }
+    if (in_flight.valid()) return Wait(in_flight, value, result);
+    if (!fetch) return false;
+
+    auto promise = std::make_shared<std::promise<WebReqCacheValue>>();
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (Lookup(key, value)) return true;
+        auto it = pending_.find(key);
+        if (it != pending_.end()) {
+            // Another caller started the same fetch since the first look.
+            // Waiting on it is what every other caller of that key does; a
+            // second transfer or an empty answer would both surprise.
+            in_flight = it->second.future;
+        } else {
+            pending_.emplace(key, Pending{promise->get_future().share(), promise.get()});
+        }
+    }
+    if (in_flight.valid()) return Wait(in_flight, value, result);
+
+    std::pair<bool, WebReqCacheValue> fetched;
+    try {
+        fetched = fetch();
+    } catch (...) {
+        ErasePending(key, promise.get());
+        promise->set_exception(std::current_exception());
+        throw;
+    }
+    if (fetched.first) {
+        Store(key, fetched.second, promise);
+        value = std::move(fetched.second);
+        return true;
+    }
+    // Not stored; the key leaves pending first, so that a caller woken by the
+    // failure and asking again goes to the network rather than to this fetch.
+    ErasePending(key, promise.get());
+    promise->set_exception(std::make_exception_ptr(FetchFailed(result != nullptr ? *result : 0)));
+    return false;
+}
+
+bool WebReqCache::Lookup(const WebReqCacheKey& key, WebReqCacheValue& value) {
+    auto it = index_.find(key);
+    if (it == index_.end()) return false;
+    const Clock::time_point now = now_();
+    Entry& entry = *it->second;
+    if (IsStale(entry, now)) return false;
+    value = entry.value;
+    entry.stamp = now;
+    entries_.splice(entries_.end(), entries_, it->second);
+    return true;
+}
+
+void WebReqCache::Store(const WebReqCacheKey& key, const WebReqCacheValue& value,
+                        const std::shared_ptr<std::promise<WebReqCacheValue>>& promise) {
+    std::lock_guard<std::mutex> guard(lock_);
+    const Clock::time_point now = now_();
+    auto it = index_.find(key);
+    if (it != index_.end()) {
+        it->second->value = value;
+        it->second->stamp = now;
+        entries_.splice(entries_.end(), entries_, it->second);
+    } else {
+        entries_.push_back(Entry{key, value, now});
+        index_.emplace(key, std::prev(entries_.end()));
+    }
+    if (promise) promise->set_value(value);
+    // A store without a promise is an answer from outside any fetch; it
+    // makes every pending fetch of the key redundant for new callers.
+    auto p = pending_.find(key);
+    if (p != pending_.end() && (!promise || p->second.owner == promise.get())) pending_.erase(p);
+    while (entries_.size() > capacity_) {
+        index_.erase(entries_.front().key);
+        entries_.pop_front();
+    }
+}
+
+void WebReqCache::ErasePending(const WebReqCacheKey& key, const void* owner) {
+    std::lock_guard<std::mutex> guard(lock_);
+    auto p = pending_.find(key);
+    if (p != pending_.end() && p->second.owner == owner) pending_.erase(p);
+}
+
+void WebReqCache::Clear() {
+    std::lock_guard<std::mutex> guard(lock_);
+    entries_.clear();
+    index_.clear();
+    pending_.clear();
+}
+
+void WebReqCache::PurgeStale() {
+    const Clock::time_point now = now_();
+    for (auto it = entries_.begin(); it != entries_.end();) {
+        if (IsStale(*it, now)) {
+            qn::log::Info() << "-- net cache clean up:" << it->key.first << "\n";
+            index_.erase(it->key);
+            it = entries_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void WebReqCache::CleanerLoop() {
+    const std::chrono::seconds interval = std::max(cleanup_interval_, std::chrono::seconds(1));
+    while (!stop_.load()) {
+        // Requests never wait for a purge: a busy cache skips this round.
+        std::unique_lock<std::mutex> table(lock_, std::try_to_lock);
+        if (table.owns_lock()) {
+            PurgeStale();
+            table.unlock();
+        }
+        std::unique_lock<std::mutex> sleeping(stop_mutex_);
+        stop_signal_.wait_for(sleeping, interval, [this] { return stop_.load(); });
+    }
+}
+
+void WebReqCache::StopCleaner() {
+    {
+        std::lock_guard<std::mutex> sleeping(stop_mutex_);
+        stop_.store(true);
+    }
+    stop_signal_.notify_all();
+    std::lock_guard<std::mutex> joining(join_mutex_);
+    if (cleaner_.joinable() && cleaner_.get_id() != std::this_thread::get_id()) cleaner_.join();
+}
+
+void WebReqCache::SetClock(NowFunction now) {
+    std::lock_guard<std::mutex> guard(lock_);
+    now_ = now != nullptr ? now : &Clock::now;
+}
+
+size_t WebReqCache::size() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return entries_.size();
+}
+
+size_t WebReqCache::pending_count() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return pending_.size();
+}

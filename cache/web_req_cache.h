@@ -1,0 +1,145 @@
+// The process-wide cache of the tree-data queries: answers kept for ten
+// seconds (renewed on every read), at most 1000 of them, and identical
+// requests in flight merged into one transfer.
+#ifndef QN_CACHE_WEB_REQ_CACHE_H
+#define QN_CACHE_WEB_REQ_CACHE_H
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <future>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+
+// True when `url` ends with one of the six cached REST paths. Case-sensitive;
+// a query string or a trailing slash after the path makes it false.
+bool is_cached_path(const std::string& url);
+
+// One answer: the response body.
+struct WebReqCacheValue {
+    std::string body;
+};
+
+// (URL, request body), compared byte for byte.
+using WebReqCacheKey = std::pair<std::string, std::string>;
+
+struct WebReqCacheKeyHash {
+    size_t operator()(const WebReqCacheKey& key) const {
+        const std::hash<std::string> h;
+        return h(key.first) ^ h(key.second);
+    }
+};
+
+class WebReqCache {
+public:
+    using Clock = std::chrono::steady_clock;
+    // Where the cache reads "now". Tests substitute a clock they advance.
+    using NowFunction = Clock::time_point (*)();
+    // Runs the transfer: (success, answer).
+    using FetchFunction = std::function<std::pair<bool, WebReqCacheValue>()>;
+
+    // Starts the clean-up thread, whose first purge runs at once.
+    WebReqCache(size_t capacity, std::chrono::seconds max_age, NowFunction now = &Clock::now);
+    // Stops the clean-up thread. The process-wide instance is never destroyed.
+    ~WebReqCache();
+
+    WebReqCache(const WebReqCache&) = delete;
+    WebReqCache& operator=(const WebReqCache&) = delete;
+
+    // The process-wide cache (1000 answers, 10 seconds), made on first use.
+    static WebReqCache& instance();
+
+    // True with `value` set when there is an answer: fresh in the cache, or
+    // the result of an identical request in flight on another thread (waited
+    // for without a time limit), or of `fetch`, run on this thread when
+    // neither exists. A successful fetch is stored.
+    //
+    // `result` is the caller's slot for the libcurl code: `fetch` leaves its
+    // code there. When this call's fetch fails, that code is handed to every
+    // caller waiting on it; when this call waited on a fetch that failed, the
+    // failed fetch's code is written there. Either way the answer is false.
+    bool GetOrFetch(const WebReqCacheKey& key, WebReqCacheValue& value, const FetchFunction& fetch,
+                    int* result = nullptr);
+
+    // True with `value` set for a fresh entry, whose age restarts now. A
+    // stale entry stays where it is. The caller holds Mutex().
+    bool Lookup(const WebReqCacheKey& key, WebReqCacheValue& value);
+
+    // Stores (or replaces, in place) the answer, gives it to `promise` when
+    // set, ends the key's pending fetch, and evicts the least recently used
+    // answers beyond capacity.
+    void Store(const WebReqCacheKey& key, const WebReqCacheValue& value,
+               const std::shared_ptr<std::promise<WebReqCacheValue>>& promise);
+
+    // Forgets every answer and every pending fetch. Fetches in flight go on:
+    // their callers and waiters keep their own promise and future, and the
+    // answer is stored afterwards as a new entry.
+    void Clear();
+
+    // Removes the entries older than the maximum age, writing one log line
+    // each. The caller holds Mutex().
+    void PurgeStale();
+
+    // The clean-up thread's body: a purge every interval (when the lock is
+    // free) until stop is set.
+    void CleanerLoop();
+
+    // Sets stop and joins the clean-up thread; it wakes at once. Idempotent.
+    void StopCleaner();
+
+    std::mutex& Mutex() { return lock_; }
+    void SetClock(NowFunction now);
+    size_t size();
+    size_t pending_count();
+    // Callers blocked right now on another caller's fetch.
+    size_t waiting() const { return waiting_.load(); }
+
+private:
+    struct Entry {
+        WebReqCacheKey key;
+        WebReqCacheValue value;
+        Clock::time_point stamp;
+    };
+    using EntryList = std::list<Entry>;
+
+    // The fetcher that owns a pending key, so that a fetch overtaken by a
+    // Clear and a newer fetch of the same key does not end the newer one.
+    struct Pending {
+        std::shared_future<WebReqCacheValue> future;
+        const void* owner;
+    };
+
+    bool Wait(const std::shared_future<WebReqCacheValue>& future, WebReqCacheValue& value,
+              int* result);
+    void ErasePending(const WebReqCacheKey& key, const void* owner);
+    bool IsStale(const Entry& entry, Clock::time_point now) const {
+        return now - entry.stamp > max_age_;
+    }
+
+    EntryList entries_;
+    std::unordered_map<WebReqCacheKey, EntryList::iterator, WebReqCacheKeyHash> index_;
+    std::unordered_map<WebReqCacheKey, Pending, WebReqCacheKeyHash> pending_;
+    std::mutex lock_;
+    const size_t capacity_;
+    const std::chrono::seconds max_age_;
+    NowFunction now_;  // guarded by lock_
+    const std::chrono::seconds cleanup_interval_;
+    std::atomic<size_t> waiting_{0};
+
+    // The clean-up thread sleeps on its own mutex and condition, never on
+    // lock_, so a stop wakes it without waiting for requests.
+    std::atomic<bool> stop_{false};
+    std::mutex stop_mutex_;
+    std::condition_variable stop_signal_;
+    std::mutex join_mutex_;
+    std::thread cleaner_;
+};
+
+#endif  // QN_CACHE_WEB_REQ_CACHE_H

@@ -1,0 +1,68 @@
+// The request option document ("param_ex"): a JSON object whose "headers"
+// array carries extra header lines, and whose "time_out" member carries a
+// transfer time-out for the asynchronous download.
+//
+// Every entry point that reads "headers" goes through add_param_ex_headers,
+// so the lines, their order, the log lines and the "auth_digest" handling
+// are the same everywhere; only what an entry point does with the outcome
+// differs (a submit abandons its request, a download carries on).
+#ifndef QN_SUBMIT_PARAM_DOC_H
+#define QN_SUBMIT_PARAM_DOC_H
+
+#include <curl/curl.h>
+
+struct json_object;
+
+namespace qn {
+namespace submit {
+
+// What becomes of a "headers" element whose text before its first ":" is
+// exactly "auth_digest".
+enum class AuthDigestMode {
+    // Sent like any other line (the submits and the multipart submits).
+    kSendAsHeader,
+    // Not sent: the text after the first ":" (user, ":", password) becomes
+    // CURLOPT_USERPWD and CURLOPT_HTTPAUTH becomes CURLAUTH_DIGEST on the
+    // handle (the downloads that take a document).
+    kDigestCredentials,
+};
+
+enum class ParamDocOutcome {
+    kOk,          // every usable element appended (an empty array included)
+    kUnparsable,  // "is_error(jso)" was logged
+    kNoHeaders,   // "is_error(jso_headers)" was logged
+};
+
+// Appends the document's "headers" lines, in array order, to `*headers`
+// (which may start empty, i.e. null). Null elements ("is_error(jso_header)")
+// and elements without text ("header == NULL") are logged and skipped; a
+// non-string element is sent as its JSON text. All log lines are level 30.
+//
+// `curl` is only used in kDigestCredentials mode and may be null otherwise.
+// A null `param_ex` counts as unparsable; callers for which an absent
+// document means something else test for it first. When libcurl cannot
+// append a line, that line is dropped and the list built so far is kept.
+ParamDocOutcome add_param_ex_headers(const char* param_ex, curl_slist** headers,
+                                     AuthDigestMode mode, CURL* curl);
+
+// The document's "time_out" in seconds: 20000 when the document is null,
+// cannot be parsed or has no such member (see json_object_get_field_int for
+// members that are not integers).
+int param_ex_time_out(const char* param_ex);
+
+// Appends `line` to `*list` through the libcurl binding. On failure the
+// list is left as it was and false is returned.
+bool append_header_line(curl_slist** list, const char* line);
+
+}  // namespace submit
+}  // namespace qn
+
+// The integer member `key` of the JSON object `obj`, json-c having no such
+// accessor. Returns `default_value` when `obj` is null or not an object, when
+// the member is missing, and when the member is not a JSON integer: a double
+// such as 1.5, a numeric string such as "30", a boolean and null all give the
+// default rather than a guessed conversion. An integer outside the 32-bit
+// range is clamped to INT32_MIN or INT32_MAX.
+int json_object_get_field_int(json_object* obj, const char* key, int default_value);
+
+#endif  // QN_SUBMIT_PARAM_DOC_H

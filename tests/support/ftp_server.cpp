@@ -1,0 +1,122 @@
+#include "ftp_server.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace qntest {
+
+namespace {
+
+// The distribution's interpreter, which has the pyftpdlib package; another
+// Python on the PATH may not.
+constexpr const char kPython[] = "/usr/bin/python3";
+
+sockaddr_in loopback(int port) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    return addr;
+}
+
+int free_port() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return 0;
+    sockaddr_in addr = loopback(0);
+    socklen_t len = sizeof(addr);
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+        port = ntohs(addr.sin_port);
+    }
+    ::close(fd);
+    return port;
+}
+
+bool accepts(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return false;
+    sockaddr_in addr = loopback(port);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
+    ::close(fd);
+    return ok;
+}
+
+}  // namespace
+
+FtpServer::FtpServer(std::string root_dir) : root_(std::move(root_dir)) {}
+
+FtpServer::~FtpServer() {
+    stop();
+}
+
+bool FtpServer::start() {
+    port_ = free_port();
+    if (port_ == 0) {
+        ADD_FAILURE() << "no free port";
+        return false;
+    }
+    const std::string port = std::to_string(port_);
+    std::vector<std::string> args = {kPython, "-m", "pyftpdlib", "-i", "127.0.0.1",
+                                     "-p",    port, "-d",        root_};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    // The server's own chatter would only clutter the test output.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    const int rc = ::posix_spawn(&pid_, kPython, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        pid_ = -1;
+        ADD_FAILURE() << "cannot run " << kPython;
+        return false;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (accepts(port_)) return true;
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            ADD_FAILURE() << "pyftpdlib ended before accepting connections";
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ADD_FAILURE() << "pyftpdlib did not accept connections on port " << port_;
+    stop();
+    return false;
+}
+
+void FtpServer::stop() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+}
+
+std::string FtpServer::url(const std::string& path) const {
+    return "ftp://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+}  // namespace qntest

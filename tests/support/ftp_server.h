@@ -1,0 +1,35 @@
+// A real FTP server on 127.0.0.1 for tests: pyftpdlib, run by the system's
+// Python as a child process, serving a folder to anonymous users.
+#ifndef QN_TEST_FTP_SERVER_H
+#define QN_TEST_FTP_SERVER_H
+
+#include <sys/types.h>
+
+#include <string>
+
+namespace qntest {
+
+class FtpServer {
+public:
+    explicit FtpServer(std::string root_dir);
+    ~FtpServer();
+    FtpServer(const FtpServer&) = delete;
+    FtpServer& operator=(const FtpServer&) = delete;
+
+    // Starts the server on a free port and waits until it accepts
+    // connections; false (with a test failure) when it does not come up.
+    bool start();
+    void stop();
+
+    int port() const { return port_; }
+    std::string url(const std::string& path) const;
+
+private:
+    std::string root_;
+    pid_t pid_ = -1;
+    int port_ = 0;
+};
+
+}  // namespace qntest
+
+#endif

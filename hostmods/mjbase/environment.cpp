@@ -25,11 +25,7 @@ private:
 }  // namespace
 
 mj::IMJObject* NewEnvironment() {
-    try {
-        return new Environment();
-    } catch (...) {
-        return nullptr;
-    }
+    return mj::NewObject<Environment>();
 }
 
 }  // namespace mjbase

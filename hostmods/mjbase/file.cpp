@@ -62,11 +62,7 @@ private:
 }  // namespace
 
 mj::IMJObject* NewFile() {
-    try {
-        return new File();
-    } catch (...) {
-        return nullptr;
-    }
+    return mj::NewObject<File>();
 }
 
 }  // namespace mjbase

@@ -389,11 +389,7 @@ private:
 }  // namespace
 
 mj::IMJObject* NewLogSink() {
-    try {
-        return new LogSink();
-    } catch (...) {
-        return nullptr;
-    }
+    return mj::NewObject<LogSink>();
 }
 
 }  // namespace mjbase

@@ -122,11 +122,7 @@ private:
 }  // namespace
 
 mj::IMJObject* NewParamBag() {
-    try {
-        return new ParamBag();
-    } catch (...) {
-        return nullptr;
-    }
+    return mj::NewObject<ParamBag>();
 }
 
 }  // namespace mjbase

@@ -114,11 +114,7 @@ public:
 }  // namespace
 
 mj::IMJObject* NewTextConverter() {
-    try {
-        return new TextConverter();
-    } catch (...) {
-        return nullptr;
-    }
+    return mj::NewObject<TextConverter>();
 }
 
 }  // namespace mjbase

@@ -21,9 +21,13 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:ha
   run_suite asan -DCMAKE_BUILD_TYPE=Debug -DQUILLNET_SANITIZE=address,undefined -DQUILLNET_BUILD_BENCH=OFF
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   run_suite tsan -DCMAKE_BUILD_TYPE=Debug -DQUILLNET_SANITIZE=thread -DQUILLNET_THREADED_TESTS_ONLY=ON
-if command -v clang++ >/dev/null 2>&1; then
+fuzz_probe=$(mktemp -d)
+if command -v clang++ >/dev/null 2>&1 &&
+   echo 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }' |
+     clang++ -fsanitize=fuzzer -x c++ - -o "$fuzz_probe/probe" >/dev/null 2>&1; then
   CC=clang CXX=clang++ run_suite fuzz -DCMAKE_BUILD_TYPE=Debug -DQUILLNET_BUILD_FUZZ=ON \
     -DQUILLNET_FUZZ_ONLY=ON -DQUILLNET_BUILD_BENCH=OFF
 else
-  echo "=== fuzz: skipped, clang not available ==="
+  echo "=== fuzz: skipped, clang with libFuzzer not available ==="
 fi
+rm -rf "$fuzz_probe"

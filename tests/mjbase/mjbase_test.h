@@ -1,63 +1,48 @@
-// What the MJBase tests share: the module loaded the way quillnet loads it,
-// counted references, and UTF-16 helpers.
+// What the host module tests share: modules loaded from beside the test
+// executable the way quillnet loads them, counted references, UTF-16 texts.
 #ifndef QN_TEST_MJBASE_TEST_H
 #define QN_TEST_MJBASE_TEST_H
 
+#include <memory>
 #include <string>
-#include <utility>
 
 #include <mj/mj_interfaces.h>
 
+#include "platform.h"
+
 namespace mjtest {
 
-// Holds one reference; releases it when dropped.
-template <class T>
-class Ref {
-public:
-    Ref() = default;
-    explicit Ref(T* adopted) : p_(adopted) {}
-    Ref(Ref&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
-    Ref& operator=(Ref&& other) noexcept {
-        std::swap(p_, other.p_);
-        return *this;
-    }
-    Ref(const Ref&) = delete;
-    Ref& operator=(const Ref&) = delete;
-    ~Ref() { reset(); }
-
-    void reset() {
-        if (p_ != nullptr) std::exchange(p_, nullptr)->Release();
-    }
-    // Gives up the reference without releasing it.
-    T* leak() { return std::exchange(p_, nullptr); }
-
-    T* get() const { return p_; }
-    T* operator->() const { return p_; }
-    explicit operator bool() const { return p_ != nullptr; }
-
-private:
-    T* p_ = nullptr;
+struct Releaser {
+    void operator()(mj::IMJObject* object) const { object->Release(); }
 };
+// Holds one reference; release() gives it up without releasing it.
+template <class T>
+using Ref = std::unique_ptr<T, Releaser>;
 
-// CreateMJObject of the MJBase beside the test executable, loaded once per
-// process; null when the module or its export is missing.
-mj::PFN_CreateMJObject factory();
+// `symbol` of the module `windows_name` beside the executable, which stays
+// loaded for good; null when either is missing.
+inline void* module_symbol(const char* windows_name, const char* symbol) {
+    const std::string path = qn::platform::executable_dir() + qn::platform::module_file_name(windows_name);
+    return qn::platform::find_symbol(qn::platform::load_module_path(path), symbol);
+}
+
+inline mj::PFN_CreateMJObject mjbase() {
+    static const auto create = reinterpret_cast<mj::PFN_CreateMJObject>(module_symbol("MJBase.dll", mj::kFactoryName));
+    return create;
+}
 
 template <class T>
-Ref<T> create(const mj::MJCLSID& clsid) {
+Ref<T> create(const mj::MJCLSID& clsid, mj::PFN_CreateMJObject factory = mjbase()) {
     void* object = nullptr;
-    if (factory() == nullptr || factory()(&clsid, &object) != mj::MJ_S_OK) return Ref<T>();
+    if (factory == nullptr || factory(&clsid, &object) != mj::MJ_S_OK) return nullptr;
     return Ref<T>(static_cast<T*>(object));
 }
 
+// Test texts are u"" literals, or ASCII (temporary paths, numbers); on
+// Windows mj::wchar is wchar_t of the same width.
 using wstring = std::basic_string<mj::wchar>;
-
-// Test texts are written as u"" literals; on Windows mj::wchar is wchar_t of
-// the same width.
 inline wstring W(const std::u16string& s) { return wstring(s.begin(), s.end()); }
-
-// UTF-8 -> UTF-16 for test paths (ASCII and BMP characters are enough).
-wstring widen(const std::string& utf8);
+inline wstring W(const std::string& ascii) { return wstring(ascii.begin(), ascii.end()); }
 
 }  // namespace mjtest
 

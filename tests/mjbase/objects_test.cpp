@@ -1,224 +1,198 @@
-// The factory, the environment object, parameter bags and file objects of
-// MJBase, loaded from beside the test executable.
+// The factory, environment, parameter bag, file object and text converter
+// of MJBase.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <cstring>
+#include <vector>
 
 #include "mjbase_test.h"
-#include "platform.h"
 #include "temp_dir.h"
 
+using namespace mj;
 using mjtest::create;
-using mjtest::Ref;
 using mjtest::W;
 
 namespace {
 
-// ---- factory --------------------------------------------------------------
-
-TEST(MJBaseFactory, CreatesEveryClassWithOneReference) {
-    ASSERT_NE(mjtest::factory(), nullptr);
-    const mj::MJCLSID* classes[] = {&mj::CLSID_MJLogSink, &mj::CLSID_MJEnvironment, &mj::CLSID_MJParamBag,
-                                    &mj::CLSID_MJTextConverter, &mj::CLSID_MJFile};
-    for (const mj::MJCLSID* clsid : classes) {
+TEST(MJBaseFactory, CreatesEachClassWithOneReferenceAndRefusesOthers) {
+    const PFN_CreateMJObject factory = mjtest::mjbase();
+    ASSERT_NE(factory, nullptr);
+    for (const MJCLSID* clsid :
+         {&CLSID_MJLogSink, &CLSID_MJEnvironment, &CLSID_MJParamBag, &CLSID_MJTextConverter, &CLSID_MJFile}) {
         void* object = nullptr;
-        ASSERT_EQ(mjtest::factory()(clsid, &object), mj::MJ_S_OK);
-        ASSERT_NE(object, nullptr);
-        auto* obj = static_cast<mj::IMJObject*>(object);
-        EXPECT_EQ(obj->AddRef(), 2u);
-        EXPECT_EQ(obj->Release(), 1u);
-        EXPECT_EQ(obj->Release(), 0u);
+        ASSERT_EQ(factory(clsid, &object), MJ_S_OK);
+        auto* counted = static_cast<IMJObject*>(object);
+        EXPECT_EQ(counted->AddRef(), 2u);
+        EXPECT_EQ(counted->Release(), 1u);
+        EXPECT_EQ(counted->Release(), 0u);
     }
-}
-
-TEST(MJBaseFactory, RejectsNullOutPointerAndUnknownClasses) {
-    ASSERT_NE(mjtest::factory(), nullptr);
-    EXPECT_EQ(mjtest::factory()(&mj::CLSID_MJParamBag, nullptr), mj::MJ_E_POINTER);
-
-    // hubcore's classes are not MJBase's business.
-    for (const mj::MJCLSID* clsid : {&mj::CLSID_HubHostCall, &mj::CLSID_HubDocumentFactory}) {
-        void* object = reinterpret_cast<void*>(0x1);
-        EXPECT_EQ(mjtest::factory()(clsid, &object), mj::MJ_E_NOTIMPL);
-        EXPECT_EQ(object, nullptr);
-    }
-    mj::MJCLSID almost = mj::CLSID_MJFile;
-    almost.d4[7] ^= 1;
-    void* object = reinterpret_cast<void*>(0x1);
-    EXPECT_EQ(mjtest::factory()(&almost, &object), mj::MJ_E_NOTIMPL);
+    EXPECT_EQ(factory(&CLSID_MJParamBag, nullptr), MJ_E_POINTER);
+    void* object = &object;
+    EXPECT_EQ(factory(&CLSID_HubHostCall, &object), MJ_E_NOTIMPL);  // hubcore's business
     EXPECT_EQ(object, nullptr);
 }
 
-// ---- environment ----------------------------------------------------------
-
-mjtest::wstring ConfigDirOfNewEnvironment() {
-    auto env = create<mj::IMJEnvironment>(mj::CLSID_MJEnvironment);
-    if (!env) return u"<no environment>";
-    const mj::wchar* value = env->GetValue(mj::MJ_ENV_CONFIG_DIR, 0);
-    return value != nullptr ? mjtest::wstring(value) : u"<null>";
-}
-
-TEST(MJBaseEnvironment, ConfigDirFromVariableAlwaysEndsInSlash) {
-    ::setenv("MJ_CONFIG_DIR", "/srv/host/cfg", 1);
-    EXPECT_EQ(ConfigDirOfNewEnvironment(), W(u"/srv/host/cfg/"));
-    ::setenv("MJ_CONFIG_DIR", "/srv/host/cfg/", 1);
-    EXPECT_EQ(ConfigDirOfNewEnvironment(), W(u"/srv/host/cfg/"));
-    // Paths are UTF-8 bytes here and UTF-16 towards the library.
-    ::setenv("MJ_CONFIG_DIR", "/srv/配置", 1);
-    EXPECT_EQ(ConfigDirOfNewEnvironment(), W(u"/srv/配置/"));
-}
-
-TEST(MJBaseEnvironment, WithoutVariableConfigFolderBesideExecutable) {
-    ::unsetenv("MJ_CONFIG_DIR");
-    EXPECT_EQ(ConfigDirOfNewEnvironment(), mjtest::widen(qn::platform::executable_dir() + "config/"));
-    ::setenv("MJ_CONFIG_DIR", "", 1);  // empty counts as unset
-    EXPECT_EQ(ConfigDirOfNewEnvironment(), mjtest::widen(qn::platform::executable_dir() + "config/"));
-}
-
-TEST(MJBaseEnvironment, TextStaysWithTheObjectAndOtherIdsAreNull) {
-    ::setenv("MJ_CONFIG_DIR", "/first", 1);
-    auto env = create<mj::IMJEnvironment>(mj::CLSID_MJEnvironment);
-    ASSERT_TRUE(env);
-    const mj::wchar* first = env->GetValue(mj::MJ_ENV_CONFIG_DIR, 0);
-    ::setenv("MJ_CONFIG_DIR", "/second", 1);
-    EXPECT_EQ(env->GetValue(mj::MJ_ENV_CONFIG_DIR, 0), first);
-    EXPECT_EQ(mjtest::wstring(first), W(u"/first/"));
-    EXPECT_EQ(env->GetValue(mj::MJ_ENV_CONFIG_DIR + 1, 0), nullptr);
-    EXPECT_EQ(env->GetValue(0, 0), nullptr);
-}
-
-// ---- parameter bag --------------------------------------------------------
-
-TEST(MJBaseParamBag, GetTextAsksForSizeThenCopies) {
-    auto bag = create<mj::IMJParamBag>(mj::CLSID_MJParamBag);
-    ASSERT_TRUE(bag);
-    ASSERT_EQ(bag->SetText("gdt", "hello"), mj::MJ_S_OK);
-
-    int32_t size = 0;
-    EXPECT_EQ(bag->GetText("gdt", nullptr, &size), mj::MJ_E_MORE_DATA);
-    EXPECT_EQ(size, 6);
-
-    char small[5];
-    std::memset(small, 'x', sizeof(small));
-    size = sizeof(small);
-    EXPECT_EQ(bag->GetText("gdt", small, &size), mj::MJ_E_MORE_DATA);
-    EXPECT_EQ(size, 6);
-    EXPECT_EQ(std::string(small, sizeof(small)), "xxxxx");  // untouched
-
-    char exact[6];
-    size = sizeof(exact);
-    EXPECT_EQ(bag->GetText("gdt", exact, &size), mj::MJ_S_OK);
-    EXPECT_STREQ(exact, "hello");
-
-    char large[64];
-    size = sizeof(large);
-    ASSERT_EQ(bag->SetText("gdt", "replaced"), mj::MJ_S_OK);
-    EXPECT_EQ(bag->GetText("gdt", large, &size), mj::MJ_S_OK);
-    EXPECT_STREQ(large, "replaced");
-
-    ASSERT_EQ(bag->SetText("empty", ""), mj::MJ_S_OK);
-    size = 0;
-    EXPECT_EQ(bag->GetText("empty", nullptr, &size), mj::MJ_E_MORE_DATA);
-    EXPECT_EQ(size, 1);
-
-    size = sizeof(large);
-    EXPECT_EQ(bag->GetText("missing", large, &size), mj::MJ_E_FAIL);
-    EXPECT_EQ(bag->GetText("gdt", large, nullptr), mj::MJ_E_POINTER);
-    EXPECT_EQ(bag->SetText("gdt", nullptr), mj::MJ_E_POINTER);
-}
-
-TEST(MJBaseParamBag, ValuesKeepTheirTypes) {
-    auto bag = create<mj::IMJParamBag>(mj::CLSID_MJParamBag);
-    ASSERT_TRUE(bag);
-    int32_t type = 0;
-    EXPECT_EQ(bag->GetType("n", &type), mj::MJ_E_FAIL);
-
-    ASSERT_EQ(bag->SetInt("n", -5000000000LL, mj::MJ_PARAM_INT), mj::MJ_S_OK);
-    ASSERT_EQ(bag->SetInt("flag", 7, mj::MJ_PARAM_BOOL), mj::MJ_S_OK);
-    ASSERT_EQ(bag->SetDouble("x", 2.5), mj::MJ_S_OK);
-    ASSERT_EQ(bag->SetText("s", "text"), mj::MJ_S_OK);
-    EXPECT_EQ(bag->SetInt("bad", 1, mj::MJ_PARAM_TEXT), mj::MJ_E_FAIL);
-    EXPECT_EQ(bag->GetType("bad", &type), mj::MJ_E_FAIL);
-
-    const std::pair<const char*, int32_t> expected[] = {
-        {"n", mj::MJ_PARAM_INT}, {"flag", mj::MJ_PARAM_BOOL}, {"x", mj::MJ_PARAM_DOUBLE}, {"s", mj::MJ_PARAM_TEXT}};
-    for (const auto& e : expected) {
-        ASSERT_EQ(bag->GetType(e.first, &type), mj::MJ_S_OK) << e.first;
-        EXPECT_EQ(type, e.second) << e.first;
+TEST(MJBaseEnvironment, ConfigDirEndsInSlashAndIsReadWhenTheObjectIsMade) {
+    const mjtest::wstring beside = W(qn::platform::executable_dir() + "config/");
+    const std::pair<const char*, mjtest::wstring> cases[] = {
+        {"/srv/cfg", W(u"/srv/cfg/")}, {"/srv/cfg/", W(u"/srv/cfg/")},
+        {"/srv/配置", W(u"/srv/配置/")},  // UTF-8 bytes here, UTF-16 towards the library
+        {nullptr, beside},                // unset, or
+        {"", beside},                     // empty: the folder beside the executable
+    };
+    for (const auto& [value, expected] : cases) {
+        SCOPED_TRACE(value != nullptr ? value : "(unset)");
+        value != nullptr ? ::setenv("MJ_CONFIG_DIR", value, 1) : ::unsetenv("MJ_CONFIG_DIR");
+        auto env = create<IMJEnvironment>(CLSID_MJEnvironment);
+        ASSERT_TRUE(env);
+        const wchar* dir = env->GetValue(MJ_ENV_CONFIG_DIR, 0);
+        ASSERT_NE(dir, nullptr);
+        EXPECT_EQ(mjtest::wstring(dir), expected);
+        ::setenv("MJ_CONFIG_DIR", "/changed", 1);
+        EXPECT_EQ(env->GetValue(MJ_ENV_CONFIG_DIR, 0), dir);
+        EXPECT_EQ(mjtest::wstring(dir), expected);
+        EXPECT_EQ(env->GetValue(MJ_ENV_CONFIG_DIR + 1, 0), nullptr);
+        EXPECT_EQ(env->GetValue(0, 0), nullptr);
     }
+}
 
+TEST(MJBaseParamBag, GetTextAsksForTheSizeAndValuesKeepTheirTypes) {
+    auto bag = create<IMJParamBag>(CLSID_MJParamBag);
+    ASSERT_TRUE(bag);
+    ASSERT_EQ(bag->SetText("gdt", "hello"), MJ_S_OK);
+    int32_t size = 0;
+    EXPECT_EQ(bag->GetText("gdt", nullptr, &size), MJ_E_MORE_DATA);
+    EXPECT_EQ(size, 6);  // terminator included
+    char buffer[8] = "xxxxxxx";
+    size = 5;
+    EXPECT_EQ(bag->GetText("gdt", buffer, &size), MJ_E_MORE_DATA);
+    EXPECT_EQ(size, 6);
+    EXPECT_STREQ(buffer, "xxxxxxx");
+    EXPECT_EQ(bag->GetText("gdt", buffer, &size), MJ_S_OK);
+    EXPECT_STREQ(buffer, "hello");
+    ASSERT_EQ(bag->SetText("empty", ""), MJ_S_OK);
+    EXPECT_EQ(bag->GetText("empty", nullptr, &size), MJ_E_MORE_DATA);
+    EXPECT_EQ(size, 1);
+    EXPECT_EQ(bag->GetText("missing", buffer, &size), MJ_E_FAIL);
+    EXPECT_EQ(bag->GetText("gdt", buffer, nullptr), MJ_E_POINTER);
+    EXPECT_EQ(bag->SetText("gdt", nullptr), MJ_E_POINTER);
+
+    // Numbers keep their type and all their bits; only text answers GetText.
+    int32_t type = 0;
     int64_t i = 0;
     double d = 0;
-    EXPECT_EQ(bag->GetInt("n", &i), mj::MJ_S_OK);
-    EXPECT_EQ(i, -5000000000LL);
-    EXPECT_EQ(bag->GetInt("flag", &i), mj::MJ_S_OK);
-    EXPECT_EQ(i, 1);  // booleans are stored as 0 / 1
-    EXPECT_EQ(bag->GetDouble("x", &d), mj::MJ_S_OK);
-    EXPECT_EQ(d, 2.5);
-    EXPECT_EQ(bag->GetDouble("n", &d), mj::MJ_S_OK);
+    ASSERT_EQ(bag->SetInt("n", -5000000000LL, MJ_PARAM_INT), MJ_S_OK);
+    ASSERT_EQ(bag->SetInt("flag", 7, MJ_PARAM_BOOL), MJ_S_OK);
+    EXPECT_EQ(bag->SetInt("bad", 1, MJ_PARAM_TEXT), MJ_E_FAIL);
+    EXPECT_EQ(bag->GetType("bad", &type), MJ_E_FAIL);
+    EXPECT_EQ(bag->GetInt("flag", &i), MJ_S_OK);
+    EXPECT_EQ(i, 1);
+    EXPECT_EQ(bag->GetDouble("n", &d), MJ_S_OK);
     EXPECT_EQ(d, -5000000000.0);
-
-    // Only text answers GetText; text answers no number.
-    int32_t size = 0;
-    EXPECT_EQ(bag->GetText("n", nullptr, &size), mj::MJ_E_FAIL);
-    EXPECT_EQ(bag->GetInt("s", &i), mj::MJ_E_FAIL);
-    EXPECT_EQ(bag->GetDouble("s", &d), mj::MJ_E_FAIL);
-    EXPECT_EQ(bag->GetInt("x", &i), mj::MJ_E_FAIL);
-
+    EXPECT_EQ(bag->GetText("n", nullptr, &size), MJ_E_FAIL);
+    EXPECT_EQ(bag->GetInt("gdt", &i), MJ_E_FAIL);
     // Setting a name again replaces value and type.
-    ASSERT_EQ(bag->SetText("n", "now text"), mj::MJ_S_OK);
-    ASSERT_EQ(bag->GetType("n", &type), mj::MJ_S_OK);
-    EXPECT_EQ(type, mj::MJ_PARAM_TEXT);
-    EXPECT_EQ(bag->GetInt("n", &i), mj::MJ_E_FAIL);
+    ASSERT_EQ(bag->SetText("n", "now text"), MJ_S_OK);
+    EXPECT_EQ(bag->GetInt("n", &i), MJ_E_FAIL);
+    EXPECT_EQ(bag->GetText("n", nullptr, &size), MJ_E_MORE_DATA);
+    EXPECT_EQ(size, 9);
 }
 
-// ---- file object ----------------------------------------------------------
-
-TEST(MJBaseFile, WritesClosesAndReadsBack) {
+TEST(MJBaseFile, WritesAppendsClosesOnReleaseAndFailsInMissingFolders) {
     qntest::TempDir dir;
-    auto file = create<mj::IMJFile>(mj::CLSID_MJFile);
-    ASSERT_TRUE(file);
-    EXPECT_EQ(file->IsOpen(), 0);
+    const mjtest::wstring path = W(dir.path()) + W(u"下载.bin");
+    {
+        auto file = create<IMJFile>(CLSID_MJFile);
+        ASSERT_TRUE(file);
+        EXPECT_EQ(file->IsOpen(), 0);
+        ASSERT_EQ(file->Open(path.c_str(), W(u"wb").c_str(), 0), 1);
+        EXPECT_EQ(file->IsOpen(), 1);
+        EXPECT_EQ(file->Write("a\0b\nc", 5), 5u);
+        EXPECT_EQ(file->Close(), MJ_S_OK);
+        EXPECT_EQ(file->IsOpen(), 0);
+        EXPECT_EQ(qntest::read_file(dir.file("下载.bin")), std::string("a\0b\nc", 5));
+        ASSERT_EQ(file->Open(path.c_str(), W(u"ab").c_str(), 0), 1);
+        EXPECT_EQ(file->Write("zz", 2), 2u);
+    }  // released while open and buffered
+    EXPECT_EQ(qntest::read_file(dir.file("下载.bin")), std::string("a\0b\nczz", 7));
 
-    const std::string path = dir.file("下载.bin");
-    ASSERT_EQ(file->Open(mjtest::widen(path).c_str(), W(u"wb").c_str(), 0), 1);
-    EXPECT_EQ(file->IsOpen(), 1);
-    const char data[] = {'a', '\0', 'b', '\n', 'c'};
-    EXPECT_EQ(file->Write(data, sizeof(data)), sizeof(data));
-    EXPECT_EQ(file->Write(data, 2), 2u);
-    EXPECT_EQ(file->Close(), mj::MJ_S_OK);
-    EXPECT_EQ(file->IsOpen(), 0);
-    EXPECT_EQ(qntest::read_file(path), std::string(data, sizeof(data)) + std::string(data, 2));
-
-    // The mode is passed through: "ab" appends.
-    ASSERT_EQ(file->Open(mjtest::widen(path).c_str(), W(u"ab").c_str(), 0), 1);
-    EXPECT_EQ(file->Write("zz", 2), 2u);
-    EXPECT_EQ(file->Close(), mj::MJ_S_OK);
-    EXPECT_EQ(qntest::read_file(path).substr(7), "zz");
-}
-
-TEST(MJBaseFile, OpenInMissingFolderFails) {
-    qntest::TempDir dir;
-    auto file = create<mj::IMJFile>(mj::CLSID_MJFile);
-    ASSERT_TRUE(file);
-    const std::string path = dir.file("no/such/folder/out.bin");
-    EXPECT_EQ(file->Open(mjtest::widen(path).c_str(), W(u"wb").c_str(), 0), 0);
+    auto file = create<IMJFile>(CLSID_MJFile);
+    EXPECT_EQ(file->Open((W(dir.path()) + W(u"no/such/out.bin")).c_str(), W(u"wb").c_str(), 0), 0);
     EXPECT_EQ(file->IsOpen(), 0);
     EXPECT_EQ(file->Write("abc", 3), 0u);
-    EXPECT_NE(file->Close(), mj::MJ_S_OK);
-    EXPECT_FALSE(qntest::file_exists(path));
+    EXPECT_NE(file->Close(), MJ_S_OK);
 }
 
-TEST(MJBaseFile, ReleaseClosesAnOpenFile) {
-    qntest::TempDir dir;
-    const std::string path = dir.file("left-open.bin");
-    {
-        auto file = create<mj::IMJFile>(mj::CLSID_MJFile);
-        ASSERT_TRUE(file);
-        ASSERT_EQ(file->Open(mjtest::widen(path).c_str(), W(u"wb").c_str(), 0), 1);
-        ASSERT_EQ(file->Write("still buffered", 14), 14u);
+// Converts `src` into `cap` units of room followed by guard units that must
+// stay untouched; the source is followed by junk, not a terminator, so that
+// only src_len ends it. Checks the output is terminated; returns it.
+template <class Out, class In>
+std::basic_string<Out> Convert(uint32_t request, uint32_t code_page, std::basic_string<In> src, uint32_t cap,
+                               result_t* rc) {
+    auto converter = create<IMJTextConverter>(CLSID_MJTextConverter);
+    const auto src_len = static_cast<uint32_t>(src.size());
+    src += In('Z');
+    std::vector<Out> dst(cap + 4, Out(0x7F));
+    MJConvertRequest req{code_page, src_len, cap, 12345, src.data(), dst.data()};
+    *rc = converter->Convert(request, &req);
+    if (req.result >= cap) {
+        ADD_FAILURE() << "result " << req.result << " leaves no room for the terminator";
+        return {};
     }
-    EXPECT_EQ(qntest::read_file(path), "still buffered");
+    EXPECT_EQ(dst[req.result], Out(0)) << "not terminated";
+    for (size_t i = cap; i < dst.size(); ++i) EXPECT_EQ(dst[i], Out(0x7F)) << "written at " << i;
+    return std::basic_string<Out>(dst.data(), req.result);
+}
+
+TEST(MJBaseConverter, ConvertsCutsAtCharactersAndStopsAtBadInput) {
+    constexpr uint32_t kTo = MJ_CONVERT_TO_WIDE, kFrom = MJ_CONVERT_FROM_WIDE, kUtf8 = MJ_CP_UTF8, kGbk = MJ_CP_GBK;
+    // 1- to 4-byte characters, the last two surrogate pairs in UTF-16.
+    const std::string text8 = "h\xC3\xA9llo \xE4\xB8\xAD\xE6\x96\x87 \xF0\x9F\x98\x80\xF0\x9D\x84\x9E";
+    const std::u16string text16 = u"h\u00E9llo \u4E2D\u6587 \U0001F600\U0001D11E";
+    const std::string gbk = "\xD6\xD0\xCE\xC4";  // 中文
+    const std::string emoji8 = "a\xF0\x9F\x98\x80";
+    struct Case {
+        uint32_t request, code_page;
+        std::string narrow;  // source of kTo, expected output of kFrom
+        std::u16string wide;  // source of kFrom, expected output of kTo
+        uint32_t cap;
+        result_t rc;
+    };
+    const Case cases[] = {
+        {kTo, kUtf8, text8, text16, 64, MJ_S_OK},
+        {kFrom, kUtf8, text8, text16, 64, MJ_S_OK},
+        {kTo, kGbk, "dir/" + gbk + "/", u"dir/\u4E2D\u6587/", 16, MJ_S_OK},
+        {kFrom, kGbk, gbk, u"\u4E2D\u6587", 16, MJ_S_OK},
+        {kFrom, kUtf8, std::string("a\0b", 3), std::u16string(u"a\0b", 3), 8, MJ_S_OK},
+        {kFrom, kUtf8, "", u"", 4, MJ_S_OK},
+        // Exactly room for text and terminator, then one unit less.
+        {kFrom, kUtf8, emoji8, u"a\U0001F600", 6, MJ_S_OK},
+        {kFrom, kUtf8, "a", u"a\U0001F600", 5, MJ_E_MORE_DATA},
+        {kTo, kUtf8, emoji8, u"a\U0001F600", 4, MJ_S_OK},
+        {kTo, kUtf8, emoji8, u"a", 3, MJ_E_MORE_DATA},  // a surrogate pair is never split
+        {kFrom, kUtf8, "\xE4\xB8\xAD", u"\u4E2D\u4E2D", 6, MJ_E_MORE_DATA},
+        {kFrom, kUtf8, "", u"abc", 1, MJ_E_MORE_DATA},
+        {kFrom, kGbk, "\xD6\xD0", u"\u4E2D\u6587", 4, MJ_E_MORE_DATA},
+        {kTo, kGbk, gbk, u"\u4E2D", 2, MJ_E_MORE_DATA},
+        // Bad input stops the conversion where it starts.
+        {kTo, kUtf8, "ab\xFF" "cd", u"ab", 16, MJ_E_FAIL},
+        {kTo, kUtf8, "ab\xE4\xB8", u"ab", 16, MJ_E_FAIL},  // a cut sequence
+        {kFrom, kUtf8, "a", std::u16string{u'a', char16_t(0xD800), u'b'}, 16, MJ_E_FAIL},
+        {kFrom, kGbk, "\xD6\xD0", u"\u4E2D\U0001F600", 16, MJ_E_FAIL},  // no emoji in code page 936
+        {kFrom, 1252, "", u"abc", 8, MJ_E_FAIL},
+        {0x10102, kUtf8, "abc", u"", 8, MJ_E_FAIL},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("case " + std::to_string(&c - cases));
+        result_t rc = 0;
+        if (c.request == kFrom) {
+            EXPECT_EQ(Convert<char>(c.request, c.code_page, W(c.wide), c.cap, &rc), c.narrow);
+        } else {
+            EXPECT_EQ(Convert<wchar>(c.request, c.code_page, c.narrow, c.cap, &rc), W(c.wide));
+        }
+        EXPECT_EQ(rc, c.rc);
+    }
+    EXPECT_EQ(create<IMJTextConverter>(CLSID_MJTextConverter)->Convert(kTo, nullptr), MJ_E_POINTER);
 }
 
 }  // namespace

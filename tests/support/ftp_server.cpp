@@ -26,35 +26,24 @@ namespace {
 // Python on the PATH may not.
 constexpr const char kPython[] = "/usr/bin/python3";
 
-sockaddr_in loopback(int port) {
+// With `port` 0: binds a free port and returns it. Otherwise: whether
+// something accepts connections on `port`.
+int probe(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = htons(static_cast<uint16_t>(port));
-    return addr;
-}
-
-int free_port() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) return 0;
-    sockaddr_in addr = loopback(0);
     socklen_t len = sizeof(addr);
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-        port = ntohs(addr.sin_port);
+    auto* a = reinterpret_cast<sockaddr*>(&addr);
+    int result = 0;
+    if (port != 0) {
+        result = ::connect(fd, a, len) == 0 ? 1 : 0;
+    } else if (::bind(fd, a, len) == 0 && ::getsockname(fd, a, &len) == 0) {
+        result = ntohs(addr.sin_port);
     }
     ::close(fd);
-    return port;
-}
-
-bool accepts(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) return false;
-    sockaddr_in addr = loopback(port);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
-    ::close(fd);
-    return ok;
+    return result;
 }
 
 }  // namespace
@@ -66,14 +55,9 @@ FtpServer::~FtpServer() {
 }
 
 bool FtpServer::start() {
-    port_ = free_port();
-    if (port_ == 0) {
-        ADD_FAILURE() << "no free port";
-        return false;
-    }
-    const std::string port = std::to_string(port_);
-    std::vector<std::string> args = {kPython, "-m", "pyftpdlib", "-i", "127.0.0.1",
-                                     "-p",    port, "-d",        root_};
+    port_ = probe(0);
+    std::string port = std::to_string(port_);
+    std::string args[] = {kPython, "-m", "pyftpdlib", "-i", "127.0.0.1", "-p", port, "-d", root_};
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -83,21 +67,21 @@ bool FtpServer::start() {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    const int rc = ::posix_spawn(&pid_, kPython, &actions, nullptr, argv.data(), environ);
+    const int rc =
+        port_ == 0 ? -1 : ::posix_spawn(&pid_, kPython, &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         pid_ = -1;
-        ADD_FAILURE() << "cannot run " << kPython;
+        ADD_FAILURE() << "no free port, or cannot run " << kPython;
         return false;
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (std::chrono::steady_clock::now() < deadline) {
-        if (accepts(port_)) return true;
+        if (probe(port_) == 1) return true;
         int status = 0;
         if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            ADD_FAILURE() << "pyftpdlib ended before accepting connections";
-            return false;
+            pid_ = -1;  // ended before accepting connections
+            break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }

@@ -2,45 +2,52 @@
 
 #include <gtest/gtest.h>
 
+#include "tls_cert.h"
+
 namespace qntest {
 
-HttpServer::HttpServer() {
-    // Recorded before the handler runs, so that a client that has its answer
-    // also finds its request counted.
-    server_.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {
-        ReceivedRequest r;
-        r.method = req.method;
-        r.path = req.path;
-        r.body = req.body;
-        r.headers = req.headers;
-        std::lock_guard<std::mutex> lock(mutex_);
-        requests_.push_back(std::move(r));
-        return httplib::Server::HandlerResponse::Unhandled;
-    });
+HttpServer::HttpServer() : server_(new httplib::Server()) {
+    record_requests();
+}
+
+HttpServer::HttpServer(const std::string& tls_dir) : scheme_("https") {
+    const TlsFiles files = make_self_signed_cert(tls_dir);
+    server_.reset(new httplib::SSLServer(files.cert.c_str(), files.key.c_str()));
+    record_requests();
 }
 
 HttpServer::~HttpServer() {
     stop();
 }
 
+// Recorded once the body has been read and before the answer goes out, so
+// that a client that has its answer also finds its request counted.
+void HttpServer::record_requests() {
+    server_->set_post_routing_handler([this](const httplib::Request& req, httplib::Response&) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        requests_.push_back({req.method, req.path, req.body, req.headers});
+    });
+}
+
 void HttpServer::start() {
-    port_ = server_.bind_to_any_port("127.0.0.1");
+    ASSERT_TRUE(server_->is_valid()) << "the server could not be set up (certificate?)";
+    port_ = server_->bind_to_any_port("127.0.0.1");
     ASSERT_GT(port_, 0);
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
+    thread_ = std::thread([this] { server_->listen_after_bind(); });
     // The socket listens from the bind on; waiting for the accept loop only
     // makes stop() right after start() well defined.
-    while (!server_.is_running()) std::this_thread::yield();
+    while (!server_->is_running()) std::this_thread::yield();
 }
 
 void HttpServer::stop() {
     if (thread_.joinable()) {
-        server_.stop();
+        server_->stop();
         thread_.join();
     }
 }
 
 std::string HttpServer::url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
+    return scheme_ + "://127.0.0.1:" + std::to_string(port_) + path;
 }
 
 std::vector<ReceivedRequest> HttpServer::requests() const {

@@ -1,11 +1,10 @@
-// An HTTP server on 127.0.0.1 for tests, on a free port, that records what
+// An HTTP(S) server on 127.0.0.1 for tests, on a free port, that records what
 // it receives. Handlers are added before start(); the destructor stops it.
 #ifndef QN_TEST_HTTP_SERVER_H
 #define QN_TEST_HTTP_SERVER_H
 
 #include <httplib.h>
 
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -28,7 +27,7 @@ public:
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
 
-    httplib::Server& server() { return server_; }
+    httplib::Server& server() { return *server_; }
 
     // Binds a free port on 127.0.0.1 and serves on a thread of its own.
     void start();
@@ -42,12 +41,26 @@ public:
     size_t count(const std::string& path) const;
     size_t count(const std::string& path, const std::string& body) const;
 
+protected:
+    // TLS with a self-signed certificate written under `tls_dir`.
+    explicit HttpServer(const std::string& tls_dir);
+
 private:
-    httplib::Server server_;
+    void record_requests();
+
+    std::unique_ptr<httplib::Server> server_;
+    std::string scheme_ = "http";
     std::thread thread_;
     int port_ = 0;
     mutable std::mutex mutex_;
     std::vector<ReceivedRequest> requests_;
+};
+
+// The same over TLS; its certificate and key are written under `dir`
+// (which ends in "/").
+class HttpsServer : public HttpServer {
+public:
+    explicit HttpsServer(const std::string& dir) : HttpServer(dir) {}
 };
 
 }  // namespace qntest

@@ -9,99 +9,81 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <sstream>
 
 namespace qntest {
 
 namespace {
 
-// Sockets are polled in short turns so that stop() never waits on a peer.
-constexpr int kPollMs = 50;
+// Sockets are polled in short turns so that stop() never waits on a peer;
+// `ok` turns false on an error other than an interruption.
+bool ready(int fd, short events, bool& ok) {
+    pollfd p{fd, events, 0};
+    const int n = ::poll(&p, 1, 50);
+    ok = n >= 0 || errno == EINTR;
+    return n > 0;
+}
 
-std::string trim_left(const std::string& s) {
-    size_t i = 0;
-    while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
-    return s.substr(i);
+bool find_header(const RawRequest& request, const std::string& name, std::string* value) {
+    for (const std::string& line : request.header_lines()) {
+        if (line.find(':') != name.size() ||
+            ::strncasecmp(line.c_str(), name.c_str(), name.size()) != 0) {
+            continue;
+        }
+        const size_t start = line.find_first_not_of(" \t", name.size() + 1);
+        *value = start == std::string::npos ? std::string() : line.substr(start);
+        return true;
+    }
+    return false;
 }
 
 }  // namespace
 
-// ---- RawRequest --------------------------------------------------------
-
-std::string RawRequest::request_line() const {
-    const size_t end = head.find("\r\n");
-    return end == std::string::npos ? head : head.substr(0, end);
-}
-
 std::string RawRequest::method() const {
-    const std::string line = request_line();
-    return line.substr(0, line.find(' '));
+    return head.substr(0, head.find(' '));
 }
 
 std::string RawRequest::target() const {
-    const std::string line = request_line();
+    const std::string line = head.substr(0, head.find("\r\n"));
     const size_t first = line.find(' ');
-    if (first == std::string::npos) return std::string();
     const size_t second = line.rfind(' ');
-    return line.substr(first + 1, second > first ? second - first - 1 : std::string::npos);
+    if (first == std::string::npos || second <= first) return std::string();
+    return line.substr(first + 1, second - first - 1);
 }
 
 std::vector<std::string> RawRequest::header_lines() const {
     std::vector<std::string> lines;
-    size_t pos = head.find("\r\n");
-    while (pos != std::string::npos) {
-        pos += 2;
-        const size_t end = head.find("\r\n", pos);
-        if (end == std::string::npos || end == pos) break;
-        lines.push_back(head.substr(pos, end - pos));
+    for (size_t pos = head.find("\r\n"); pos != std::string::npos;) {
+        const size_t end = head.find("\r\n", pos + 2);
+        if (end == std::string::npos || end == pos + 2) break;
+        lines.push_back(head.substr(pos + 2, end - pos - 2));
         pos = end;
     }
     return lines;
 }
 
 std::string RawRequest::header(const std::string& name) const {
-    for (const std::string& line : header_lines()) {
-        const size_t colon = line.find(':');
-        if (colon == name.size() && ::strncasecmp(line.c_str(), name.c_str(), colon) == 0) {
-            return trim_left(line.substr(colon + 1));
-        }
-    }
-    return std::string();
+    std::string value;
+    find_header(*this, name, &value);
+    return value;
 }
 
 bool RawRequest::has_header(const std::string& name) const {
-    for (const std::string& line : header_lines()) {
-        const size_t colon = line.find(':');
-        if (colon == name.size() && ::strncasecmp(line.c_str(), name.c_str(), colon) == 0) return true;
-    }
-    return false;
+    std::string value;
+    return find_header(*this, name, &value);
 }
 
-// ---- RawConnection -----------------------------------------------------
-
-bool RawConnection::send(const std::string& bytes) {
-    size_t sent = 0;
-    while (sent < bytes.size()) {
-        if (server_.stopping_) return false;
-        pollfd p{fd_, POLLOUT, 0};
-        const int ready = ::poll(&p, 1, kPollMs);
-        if (ready < 0 && errno != EINTR) return false;
-        if (ready <= 0) continue;
-        const ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN) continue;
-            return false;
-        }
-        sent += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-bool RawConnection::send_in_pieces(const std::string& bytes, size_t piece) {
-    for (size_t pos = 0; pos < bytes.size(); pos += piece) {
-        if (!send(bytes.substr(pos, piece))) return false;
+bool RawConnection::send(const std::string& bytes, size_t piece) {
+    bool ok = true;
+    for (size_t sent = 0; sent < bytes.size();) {
+        if (server_.stopping_ || !ok) return false;
+        if (!ready(fd_, POLLOUT, ok)) continue;
+        const ssize_t n = ::send(fd_, bytes.data() + sent, std::min(piece, bytes.size() - sent),
+                                 MSG_NOSIGNAL);
+        if (n < 0 && errno != EINTR && errno != EAGAIN) return false;
+        sent += n > 0 ? static_cast<size_t>(n) : 0;
     }
     return true;
 }
@@ -111,26 +93,15 @@ void RawConnection::hold_until_stopped() {
     server_.stopped_cv_.wait(lock, [this] { return server_.stopping_.load(); });
 }
 
-// ---- RawHttpServer -----------------------------------------------------
-
-RawHttpServer::RawHttpServer(Handler handler) : handler_(std::move(handler)) {}
-
-RawHttpServer::~RawHttpServer() {
-    stop();
-}
-
 void RawHttpServer::start() {
     listen_fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
     ASSERT_GE(listen_fd_, 0);
-    int one = 1;
-    ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
+    socklen_t len = sizeof(addr);
     ASSERT_EQ(::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
     ASSERT_EQ(::listen(listen_fd_, 16), 0);
-    socklen_t len = sizeof(addr);
     ASSERT_EQ(::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len), 0);
     port_ = ntohs(addr.sin_port);
     thread_ = std::thread([this] { serve(); });
@@ -147,10 +118,6 @@ void RawHttpServer::stop() {
     listen_fd_ = -1;
 }
 
-std::string RawHttpServer::url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
-}
-
 std::vector<RawRequest> RawHttpServer::requests() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return requests_;
@@ -158,24 +125,20 @@ std::vector<RawRequest> RawHttpServer::requests() const {
 
 std::string RawHttpServer::response(int status, const std::string& body,
                                     const std::vector<std::string>& extra) {
-    std::ostringstream out;
-    out << "HTTP/1.1 " << status << " Status\r\n";
-    for (const std::string& line : extra) out << line << "\r\n";
-    out << "Content-Length: " << body.size() << "\r\n"
-        << "Connection: close\r\n\r\n"
-        << body;
-    return out.str();
+    std::string out = "HTTP/1.1 " + std::to_string(status) + " Status\r\n";
+    for (const std::string& line : extra) out += line + "\r\n";
+    out += "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n";
+    return out + body;
 }
 
 void RawHttpServer::serve() {
+    bool ok = true;
     while (!stopping_) {
-        pollfd p{listen_fd_, POLLIN, 0};
-        const int ready = ::poll(&p, 1, kPollMs);
-        if (ready <= 0) continue;
+        if (!ready(listen_fd_, POLLIN, ok)) continue;
         const int fd = ::accept(listen_fd_, nullptr, nullptr);
         if (fd < 0) continue;
         RawConnection connection(*this, fd);
-        if (read_request(fd, connection.request_)) {
+        if (read_request(connection)) {
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 requests_.push_back(connection.request_);
@@ -187,41 +150,33 @@ void RawHttpServer::serve() {
     }
 }
 
-bool RawHttpServer::read_request(int fd, RawRequest& out) {
+bool RawHttpServer::read_request(RawConnection& c) {
+    RawRequest& out = c.request_;
     std::string data;
-    size_t head_end = std::string::npos;
+    size_t body_start = std::string::npos;
     size_t body_len = 0;
-    bool continued = false;
+    bool ok = true;
     char chunk[16384];
     for (;;) {
-        if (head_end == std::string::npos) {
-            head_end = data.find("\r\n\r\n");
-            if (head_end != std::string::npos) {
-                out.head = data.substr(0, head_end + 4);
-                const std::string length = out.header("Content-Length");
-                body_len = length.empty() ? 0 : std::strtoul(length.c_str(), nullptr, 10);
+        if (body_start == std::string::npos && data.find("\r\n\r\n") != std::string::npos) {
+            body_start = data.find("\r\n\r\n") + 4;
+            out.head = data.substr(0, body_start);
+            body_len = std::strtoul(out.header("Content-Length").c_str(), nullptr, 10);
+            // Bodies libcurl holds back until it is told to go on.
+            if (::strcasecmp(out.header("Expect").c_str(), "100-continue") == 0 &&
+                !c.send("HTTP/1.1 100 Continue\r\n\r\n")) {
+                return false;
             }
         }
-        if (head_end != std::string::npos) {
-            if (data.size() >= head_end + 4 + body_len) {
-                out.body = data.substr(head_end + 4, body_len);
-                return true;
-            }
-            if (!continued && ::strcasecmp(out.header("Expect").c_str(), "100-continue") == 0) {
-                continued = true;
-                RawConnection c(*this, fd);
-                if (!c.send("HTTP/1.1 100 Continue\r\n\r\n")) return false;
-            }
+        if (body_start != std::string::npos && data.size() >= body_start + body_len) {
+            out.body = data.substr(body_start, body_len);
+            return true;
         }
-        if (stopping_) return false;
-        pollfd p{fd, POLLIN, 0};
-        const int ready = ::poll(&p, 1, kPollMs);
-        if (ready < 0 && errno != EINTR) return false;
-        if (ready <= 0) continue;
-        const ssize_t n = ::recv(fd, chunk, sizeof(chunk), 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data.append(chunk, static_cast<size_t>(n));
+        if (stopping_ || !ok) return false;
+        if (!ready(c.fd_, POLLIN, ok)) continue;
+        const ssize_t n = ::recv(c.fd_, chunk, sizeof(chunk), 0);
+        if (n == 0 || (n < 0 && errno != EINTR)) return false;
+        if (n > 0) data.append(chunk, static_cast<size_t>(n));
     }
 }
 

@@ -22,7 +22,6 @@ struct RawRequest {
     std::string head;  // request line and header lines, CRLFs and final blank line included
     std::string body;  // Content-Length bytes after the head
 
-    std::string request_line() const;
     std::string method() const;
     std::string target() const;  // as sent: path and query
     // Header lines in the order received, without line ends.
@@ -40,10 +39,10 @@ class RawConnection {
 public:
     const RawRequest& request() const { return request_; }
 
-    // Sends all of `bytes`; false when the peer has gone.
-    bool send(const std::string& bytes);
-    // Sends `bytes` in writes of at most `piece` bytes.
-    bool send_in_pieces(const std::string& bytes, size_t piece);
+    // Sends all of `bytes`, in writes of at most `piece` bytes; false when
+    // the peer has gone or the server stops.
+    bool send(const std::string& bytes, size_t piece = std::string::npos);
+    bool send_in_pieces(const std::string& bytes, size_t piece) { return send(bytes, piece); }
     // Blocks until the server is stopped: a peer that never answers.
     void hold_until_stopped();
 
@@ -59,8 +58,8 @@ class RawHttpServer {
 public:
     using Handler = std::function<void(RawConnection&)>;
 
-    explicit RawHttpServer(Handler handler);
-    ~RawHttpServer();
+    explicit RawHttpServer(Handler handler) : handler_(std::move(handler)) {}
+    ~RawHttpServer() { stop(); }
     RawHttpServer(const RawHttpServer&) = delete;
     RawHttpServer& operator=(const RawHttpServer&) = delete;
 
@@ -70,7 +69,9 @@ public:
     void stop();
 
     int port() const { return port_; }
-    std::string url(const std::string& path) const;
+    std::string url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(port_) + path;
+    }
 
     // Every request read so far (recorded before the handler runs).
     std::vector<RawRequest> requests() const;
@@ -83,14 +84,13 @@ public:
 private:
     friend class RawConnection;
     void serve();
-    bool read_request(int fd, RawRequest& out);
+    bool read_request(RawConnection& c);
 
     Handler handler_;
     int listen_fd_ = -1;
     int port_ = 0;
     std::thread thread_;
     std::atomic<bool> stopping_{false};
-    std::atomic<int> client_fd_{-1};
     mutable std::mutex mutex_;
     std::condition_variable stopped_cv_;
     std::vector<RawRequest> requests_;

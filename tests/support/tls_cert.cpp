@@ -7,19 +7,9 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
-#include <cstdio>
 #include <memory>
 
 namespace qntest {
-
-namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
-}  // namespace
 
 TlsFiles make_self_signed_cert(const std::string& dir) {
     std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(EVP_EC_gen("P-256"), &EVP_PKEY_free);
@@ -40,21 +30,21 @@ TlsFiles make_self_signed_cert(const std::string& dir) {
     X509V3_CTX ctx;
     X509V3_set_ctx_nodb(&ctx);
     X509V3_set_ctx(&ctx, cert.get(), cert.get(), nullptr, nullptr, 0);
-    if (X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, NID_subject_alt_name, "IP:127.0.0.1")) {
+    if (X509_EXTENSION* ext =
+            X509V3_EXT_conf_nid(nullptr, &ctx, NID_subject_alt_name, "IP:127.0.0.1")) {
         X509_add_ext(cert.get(), ext, -1);
         X509_EXTENSION_free(ext);
     }
-    if (X509_sign(cert.get(), key.get(), EVP_sha256()) == 0) {
-        ADD_FAILURE() << "X509_sign failed";
-        return {};
-    }
 
     TlsFiles files{dir + "cert.pem", dir + "key.pem"};
-    File cert_file(std::fopen(files.cert.c_str(), "wb"));
-    File key_file(std::fopen(files.key.c_str(), "wb"));
-    if (!cert_file || !key_file || PEM_write_X509(cert_file.get(), cert.get()) != 1 ||
-        PEM_write_PrivateKey(key_file.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1) {
-        ADD_FAILURE() << "cannot write the certificate files under " << dir;
+    using Bio = std::unique_ptr<BIO, decltype(&BIO_free)>;
+    Bio cert_out(BIO_new_file(files.cert.c_str(), "wb"), &BIO_free);
+    Bio key_out(BIO_new_file(files.key.c_str(), "wb"), &BIO_free);
+    if (X509_sign(cert.get(), key.get(), EVP_sha256()) == 0 || !cert_out || !key_out ||
+        PEM_write_bio_X509(cert_out.get(), cert.get()) != 1 ||
+        PEM_write_bio_PrivateKey(key_out.get(), key.get(), nullptr, nullptr, 0, nullptr,
+                                 nullptr) != 1) {
+        ADD_FAILURE() << "cannot sign or write the certificate files under " << dir;
         return {};
     }
     return files;

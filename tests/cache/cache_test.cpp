@@ -1,0 +1,469 @@
+// The request cache on its own with a clock the tests move, and the timed
+// perform through it against a loopback server that counts what reaches it,
+// from one thread and from many.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#if defined(__linux__)
+#include <dirent.h>
+#endif
+
+#include <mj/mj_interfaces.h>
+
+#include "cache/timed_perform.h"
+#include "cache/web_req_cache.h"
+#include "curl/libcurl_wrapper.h"
+#include "http_server.h"
+#include "log/log_record.h"
+#include "log_file.h"
+#include "platform/platform.h"
+#include "quillnet.h"
+#include "submit/recv_data.h"
+#include "temp_dir.h"
+
+using std::chrono::nanoseconds;
+using std::chrono::seconds;
+
+namespace {
+
+constexpr char kTree[] = "/plume/device/queryDeviceOrgTree";
+constexpr char kOther[] = "/plume/device/other";
+constexpr int kThreads = 16;
+
+// A steady clock that moves only when told to, far from zero so that "now
+// minus ten seconds" stays a valid instant.
+std::atomic<int64_t> g_now_ns{int64_t{1} << 40};
+WebReqCache::Clock::time_point manual_now() { return WebReqCache::Clock::time_point(nanoseconds(g_now_ns.load())); }
+void advance(nanoseconds by) { g_now_ns += by.count(); }
+
+WebReqCacheKey key(const std::string& body, const std::string& url = std::string("http://h") + kTree) {
+    return WebReqCacheKey(url, body);
+}
+void store(WebReqCache& cache, const WebReqCacheKey& k, const std::string& body) {
+    cache.Store(k, WebReqCacheValue{body}, nullptr);
+}
+// The cached answer, or "<none>" when the cache has no fresh one.
+std::string cached(WebReqCache& cache, const WebReqCacheKey& k) {
+    WebReqCacheValue out;
+    return cache.GetOrFetch(k, out, WebReqCache::FetchFunction()) ? out.body : "<none>";
+}
+
+// Record texts of the lines of `log` holding `needle`, once every record
+// written before this call (on any thread joined since) is in the file.
+std::vector<std::string> lines(const std::string& log, const std::string& needle) {
+    static int serial = 0;
+    const std::string marker = "-- test marker " + std::to_string(++serial);
+    qn::log::Error() << marker << "\n";
+    EXPECT_FALSE(qntest::wait_for_log_line(log, marker, 10000).empty());
+    std::vector<std::string> texts;
+    for (const auto& line : qntest::log_lines_containing(log, needle)) texts.push_back(qntest::record_text(line));
+    return texts;
+}
+
+// Polls `done` for up to 30 s.
+bool eventually(const std::function<bool()>& done) {
+    for (int i = 0; i < 6000 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return done();
+}
+
+#if defined(__linux__)
+size_t g_threads_before_cache = 0;
+
+size_t thread_count() {
+    size_t n = 0;
+    if (DIR* dir = ::opendir("/proc/self/task")) {
+        while (const dirent* entry = ::readdir(dir)) n += entry->d_name[0] != '.' ? 1 : 0;
+        ::closedir(dir);
+    }
+    return n;
+}
+
+// Runs after every exit handler registered later, the cache's among them.
+void fail_if_cleaner_survives() {
+    if (thread_count() <= g_threads_before_cache) return;
+    std::fputs("a thread of the library outlived the exit handlers\n", stderr);
+    std::_Exit(3);
+}
+#endif
+
+}  // namespace
+
+TEST(CachedPaths, OnlyTheSixPathsAtTheVeryEnd) {
+    for (const char* path : {"/plume/audioVideoAuth/baseGetTreeResourceData", "/plume/device/totalDeviceOrgTree",
+                             "/plume/audioVideoAuth/baseGetTreeStatusWithFilters", "/plume/device/queryDeviceOrgTree",
+                             "/plume/device/totalDeviceOrgTreeGa", "/plume/device/queryDeviceOrgTreeGa"}) {
+        const std::string p(path);
+        SCOPED_TRACE(p);
+        EXPECT_TRUE(is_cached_path(p));
+        EXPECT_TRUE(is_cached_path("https://host:8443/api" + p));
+        for (const std::string& url : {"http://h" + p + "?page=1", "http://h" + p + "/", "http://h" + p + " ",
+                                       p.substr(1), "http://h" + p.substr(0, p.size() - 1), "http://h" + p + kOther}) {
+            EXPECT_FALSE(is_cached_path(url)) << url;
+        }
+    }
+    EXPECT_FALSE(is_cached_path("http://h/PLUME/device/queryDeviceOrgTree"));
+    EXPECT_FALSE(is_cached_path(""));
+    EXPECT_TRUE(is_cached_path(std::string("http://h") + kTree + kTree));
+}
+
+TEST(CacheAge, FreshUpToTenSecondsRenewedByReadsAndReplacedInPlace) {
+    WebReqCache cache(1000, seconds(10), &manual_now);
+    cache.StopCleaner();  // its purge would race the stale answer's stay
+    int runs = 0;
+    auto fetch = [&runs] { return std::make_pair(true, WebReqCacheValue{"fetch " + std::to_string(++runs)}); };
+    WebReqCacheValue out;
+    ASSERT_TRUE(cache.GetOrFetch(key("q"), out, fetch));
+    store(cache, key("other"), "o");
+    advance(seconds(10));
+    EXPECT_EQ(cached(cache, key("q")), "fetch 1") << "exactly 10 s old is still fresh";
+    advance(seconds(9));
+    EXPECT_EQ(cached(cache, key("q")), "fetch 1");
+    advance(seconds(10));
+    EXPECT_EQ(cached(cache, key("q")), "fetch 1") << "each read restarts the ten seconds";
+    advance(seconds(10) + nanoseconds(1));
+    EXPECT_EQ(cached(cache, key("q")), "<none>");
+    EXPECT_EQ(cached(cache, key("q")), "<none>") << "a stale read does not renew";
+    EXPECT_EQ(cache.size(), 2u) << "stale answers stay until replaced or purged";
+
+    ASSERT_TRUE(cache.GetOrFetch(key("q"), out, fetch));
+    EXPECT_EQ(out.body, "fetch 2");
+    EXPECT_EQ(cache.size(), 2u) << "replaced, not added";
+    EXPECT_EQ(cached(cache, key("q")), "fetch 2");
+    EXPECT_EQ(cache.pending_count(), 0u);
+}
+
+TEST(CacheEntries, OnePerUrlAndBodyAndThe1001stEvictsTheLeastRecentlyUsed) {
+    WebReqCache cache(1000, seconds(10), &manual_now);
+    store(cache, key("{\"id\":1}"), "one");
+    store(cache, key("{\"id\":2}"), "two");
+    EXPECT_EQ(cached(cache, key("{\"id\":1}")), "one");
+    EXPECT_EQ(cached(cache, key("{\"id\":2}")), "two");
+    EXPECT_EQ(cached(cache, key("{\"id\":1} ")), "<none>");
+    EXPECT_EQ(cached(cache, key("{\"id\":1}", std::string("http://h") + kTree + "Ga")), "<none>");
+    // Keys whose two hashes cancel out in the xor are still told apart.
+    store(cache, key("x", "x"), "same");
+    EXPECT_EQ(cached(cache, key("y", "y")), "<none>");
+    cache.Clear();
+
+    for (int i = 0; i < 1000; ++i) store(cache, key(std::to_string(i)), "v" + std::to_string(i));
+    EXPECT_EQ(cached(cache, key("0")), "v0");  // now "1" is the least recently used
+    store(cache, key("1000"), "v1000");
+    EXPECT_EQ(cache.size(), 1000u);
+    EXPECT_EQ(cached(cache, key("1")), "<none>");
+    for (const char* k : {"0", "2", "1000"}) EXPECT_EQ(cached(cache, key(k)), std::string("v") + k);
+    // Replacing an answer renews its place as well.
+    store(cache, key("3"), "v3b");
+    store(cache, key("1001"), "v1001");
+    EXPECT_EQ(cached(cache, key("3")), "v3b");
+    EXPECT_EQ(cached(cache, key("4")), "<none>");
+}
+
+TEST(CachePurge, RemovesOnlyStaleAnswersAndLogsEach) {
+    qntest::TempDir config;
+    qntest::use_config_dir(config.path());
+    WebReqCache cache(1000, seconds(10), &manual_now);
+    cache.StopCleaner();  // only the purge below
+    store(cache, key("q", "http://h/purged"), "1");
+    store(cache, key("q", "http://h/renewed"), "2");
+    advance(seconds(5));
+    store(cache, key("q", "http://h/kept/at/the/edge"), "3");
+    EXPECT_EQ(cached(cache, key("q", "http://h/renewed")), "2");
+    advance(seconds(10));
+    {
+        std::lock_guard<std::mutex> lock(cache.Mutex());
+        cache.PurgeStale();
+    }
+    EXPECT_EQ(cache.size(), 2u);
+    EXPECT_EQ(cached(cache, key("q", "http://h/kept/at/the/edge")), "3");
+    const std::string log = qntest::log_path(config.path());
+    EXPECT_EQ(lines(log, "-- net cache clean up:"), std::vector<std::string>{"-- net cache clean up:http://h/purged"});
+    EXPECT_EQ(qntest::record_level(qntest::wait_for_log_line(log, "-- net cache clean up:")), 25);
+}
+
+namespace {
+
+struct Reply {
+    int code = -1;
+    long http = -1;  // 0 when the handle was never performed
+    std::string body;
+    int32_t capacity = 0;
+};
+
+// A loopback server for the tree path and one path outside the six, which
+// answers "tree(" body ")#" n, n counting the requests so far.
+class TimedPerform : public ::testing::Test {
+protected:
+    void SetUp() override {
+        qntest::use_config_dir(config_.path());
+        WebReqCache::instance().SetClock(&manual_now);  // answers stay fresh until a test moves it
+        CLibcurlWrapper::instance().curl_global_init(CURL_GLOBAL_ALL);
+        auto handler = [this](const httplib::Request& req, httplib::Response& res) {
+            const int n = ++hits_;
+            std::unique_lock<std::mutex> lock(mutex_);
+            released_.wait(lock, [this] { return !held_; });
+            if (dropping_) {  // headers that promise a body, then a closed connection
+                res.set_content_provider(100, "text/plain", [](size_t, size_t, httplib::DataSink&) { return false; });
+            } else {
+                res.set_content(answer_.empty() ? "tree(" + req.body + ")#" + std::to_string(n) : answer_,
+                                "text/plain");
+            }
+        };
+        server_.server().Post(kTree, handler).Get(kTree, handler).Post(kOther, handler);
+        server_.start();
+    }
+    void TearDown() override {
+        serve(false);
+        server_.stop();
+        CLibcurlWrapper::instance().curl_global_cleanup();
+    }
+
+    // How the server answers from now on: held answers wait for the next call.
+    void serve(bool held, bool dropping = false, const std::string& answer = "") {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            held_ = held;
+            dropping_ = dropping;
+            answer_ = answer;
+        }
+        released_.notify_all();
+    }
+
+    // One request the way the submit functions make it: a POST of `request`
+    // (a GET when null) whose answer the write callback puts in a buffer,
+    // handed to timed_easy_perform too unless `pass_buffer` is false.
+    // `capacity` shrinks the buffer as an earlier, shorter answer leaves it.
+    Reply ask(const char* request, const char* path = kTree, bool pass_buffer = true, int32_t capacity = 0) {
+        recv_data* buffer = recv_data_create(nullptr);
+        if (capacity > 0) {
+            buffer->buf = static_cast<char*>(std::realloc(buffer->buf, static_cast<size_t>(capacity)));
+            std::memset(buffer->buf, 'x', static_cast<size_t>(capacity));
+            buffer->buf[3] = '\0';
+            buffer->length = 3;
+            buffer->capacity = capacity;
+        }
+        CLibcurlWrapper& lib = CLibcurlWrapper::instance();
+        CURL* curl = lib.curl_easy_init();
+        const std::string url = server_.url(path);
+        lib.curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+        if (request != nullptr) lib.curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request);
+        lib.curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &on_curl_recv_data);
+        lib.curl_easy_setopt(curl, CURLOPT_WRITEDATA, buffer);
+        lib.curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+        lib.curl_easy_setopt(curl, CURLOPT_TIMEOUT, 60L);
+        Reply reply;
+        reply.code = timed_easy_perform(curl, url, request, pass_buffer ? buffer : nullptr);
+        lib.curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.http);
+        lib.curl_easy_cleanup(curl);
+        EXPECT_EQ(buffer->buf[buffer->length], '\0');
+        reply.body.assign(buffer->buf, static_cast<size_t>(buffer->length));
+        reply.capacity = buffer->capacity;
+        recv_data_free(buffer, false);
+        return reply;
+    }
+
+    // kThreads identical requests while the server holds the first one until
+    // all the others wait for it.
+    std::vector<Reply> ask_together(const std::string& request, bool dropping) {
+        serve(true, dropping);
+        const int before = hits_.load();
+        std::vector<Reply> replies(kThreads);
+        std::vector<std::thread> threads;
+        for (int i = 0; i < kThreads; ++i) threads.emplace_back([&, i] { replies[i] = ask(request.c_str()); });
+        EXPECT_TRUE(eventually([&] { return hits_.load() > before; }));
+        EXPECT_TRUE(eventually([] { return WebReqCache::instance().waiting() == kThreads - 1; }));
+        serve(false, dropping);
+        for (auto& t : threads) t.join();
+        return replies;
+    }
+
+    std::vector<std::string> lines(const std::string& needle) { return ::lines(log(), needle); }
+    std::string log() const { return qntest::log_path(config_.path()); }
+
+    qntest::TempDir config_;
+    qntest::HttpServer server_;
+    std::atomic<int> hits_{0};
+    std::mutex mutex_;
+    std::condition_variable released_;
+    bool held_ = false;
+    bool dropping_ = false;
+    std::string answer_;
+};
+
+}  // namespace
+
+TEST_F(TimedPerform, FreshAnswerComesFromMemoryAndAStaleOneFromTheNetwork) {
+    Reply reply = ask("{\"org\":1}");
+    EXPECT_EQ(reply.code, CURLE_OK);
+    EXPECT_EQ(reply.http, 200);
+    EXPECT_EQ(reply.body, "tree({\"org\":1})#1");
+    advance(seconds(10));
+    reply = ask("{\"org\":1}");
+    EXPECT_EQ(reply.code, CURLE_OK);
+    EXPECT_EQ(reply.http, 0) << "the handle was never performed";
+    EXPECT_EQ(reply.body, "tree({\"org\":1})#1");
+    advance(seconds(10) + nanoseconds(1));
+    EXPECT_EQ(ask("{\"org\":1}").body, "tree({\"org\":1})#2");
+    EXPECT_EQ(hits_.load(), 2);
+    EXPECT_EQ(lines("== Req:"), (std::vector<std::string>{"by net == Req:{\"org\":1} Rep:tree({\"org\":1})#1",
+                                                          "by catch == Req:{\"org\":1} Rep:tree({\"org\":1})#1",
+                                                          "by net == Req:{\"org\":1} Rep:tree({\"org\":1})#2"}));
+    EXPECT_EQ(qntest::record_level(qntest::wait_for_log_line(log(), "by catch")), 25);
+}
+
+TEST_F(TimedPerform, SpanLineMarksOnlyTheUserInterfaceThread) {
+    // The stand-in host names the main thread until told otherwise.
+    ask("main");
+    std::thread([&] { ask("worker"); }).join();
+    const std::string hubcore = qn::platform::executable_dir() + qn::platform::module_file_name("hubcore.dll");
+    const auto set_ui_thread = reinterpret_cast<mj::PFN_HubSetUIThreadId>(
+        qn::platform::find_symbol(qn::platform::load_module_path(hubcore), mj::kSetUIThreadIdName));
+    ASSERT_NE(set_ui_thread, nullptr);
+    std::thread([&] {
+        set_ui_thread(qn::platform::current_thread_id());
+        ask("moved");
+    }).join();
+    ask("main again");
+
+    const auto spans = lines("] perform ret:");
+    ASSERT_EQ(spans.size(), 4u);
+    const std::string span = "\\[" + std::regex_replace(server_.url(kTree), std::regex("[.]"), "\\.") +
+                             "\\] perform ret:0 spantime:[0-9]+";
+    for (size_t i = 0; i < spans.size(); ++i) {
+        EXPECT_TRUE(std::regex_match(spans[i], std::regex(i % 2 == 0 ? span + " \\*\\* by UIThread\\." : span)))
+            << spans[i];
+    }
+    EXPECT_EQ(qntest::record_level(qntest::wait_for_log_line(log(), "] perform ret:")), 30);
+    const std::string all = qntest::read_file(log());
+    EXPECT_LT(all.find("] perform ret:"), all.find("by net == Req:main")) << "span line before dump line";
+}
+
+TEST_F(TimedPerform, DirectRoadWithoutRequestOrBufferOrOutsideTheSixPaths) {
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(ask("q", kTree, false).code, CURLE_OK);
+        EXPECT_EQ(ask(nullptr).body, "tree()#" + std::to_string(3 * i + 2));
+        EXPECT_EQ(ask("q", kOther).body, "tree(q)#" + std::to_string(3 * i + 3));
+    }
+    EXPECT_EQ(hits_.load(), 6) << "none of them was cached";
+    EXPECT_EQ(lines("] perform ret:0 spantime:").size(), 6u);
+    // Only a call with both a request and a buffer is dumped.
+    EXPECT_EQ(lines("== Req:"),
+              (std::vector<std::string>{"by net == Req:q Rep:tree(q)#3", "by net == Req:q Rep:tree(q)#6"}));
+}
+
+TEST_F(TimedPerform, CachedAnswerGrowsASmallBufferToExactlyItsSize) {
+    serve(false, false, "0123456789");
+    ASSERT_EQ(ask("q").body, "0123456789");
+    for (const int32_t capacity : {8, 10, 11, 64}) {
+        const Reply reply = ask("q", kTree, true, capacity);
+        EXPECT_EQ(reply.body, "0123456789") << capacity;
+        EXPECT_EQ(reply.capacity, capacity <= 10 ? 11 : capacity) << capacity;
+    }
+    EXPECT_EQ(hits_.load(), 1);
+}
+
+TEST_F(TimedPerform, MultiPerformLogsEveryTurnAndNeitherCachesNorDumps) {
+    CLibcurlWrapper& lib = CLibcurlWrapper::instance();
+    CURLM* multi = lib.curl_multi_init();
+    CURL* easy = lib.curl_easy_init();
+    recv_data* buffer = recv_data_create(nullptr);
+    const std::string url = server_.url(kTree);
+    lib.curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+    lib.curl_easy_setopt(easy, CURLOPT_POSTFIELDS, "m");
+    lib.curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &on_curl_recv_data);
+    lib.curl_easy_setopt(easy, CURLOPT_WRITEDATA, buffer);
+    lib.curl_multi_add_handle(multi, easy);
+    size_t turns = 0;
+    for (int running = 1; running > 0 && turns < 100000; ++turns) {
+        EXPECT_EQ(timed_multi_perform(multi, &running, "async label"), CURLM_OK);
+        if (running > 0) lib.curl_multi_wait(multi, nullptr, 0, 100, nullptr);
+    }
+    lib.curl_multi_remove_handle(multi, easy);
+    lib.curl_easy_cleanup(easy);
+    lib.curl_multi_cleanup(multi);
+    EXPECT_STREQ(buffer->buf, "tree(m)#1");
+    recv_data_free(buffer, false);
+
+    const auto spans = lines("[async label] curl_multi_perform ret:");
+    EXPECT_EQ(spans.size(), turns);
+    const std::regex span("\\[async label\\] curl_multi_perform ret:0 spantime:[0-9]+ \\*\\* by UIThread\\.");
+    for (const auto& line : spans) EXPECT_TRUE(std::regex_match(line, span)) << line;
+    EXPECT_TRUE(lines("== Req:").empty());
+}
+
+TEST_F(TimedPerform, IdenticalRequestsInFlightShareOneTransferAndItsFailure) {
+    std::vector<Reply> replies = ask_together("q", true);
+    const int code = replies[0].code;
+    EXPECT_NE(code, CURLE_OK);
+    for (const Reply& reply : replies) {
+        EXPECT_EQ(reply.code, code);
+        EXPECT_EQ(reply.body, "") << "the buffer is left as it was";
+    }
+    EXPECT_EQ(hits_.load(), 1);
+    EXPECT_EQ(lines("] perform ret:" + std::to_string(code) + " spantime:").size(), size_t{kThreads});
+    EXPECT_EQ(lines("by catch"), std::vector<std::string>(kThreads - 1, "by catch == Req:q Rep:"));
+    EXPECT_EQ(lines("by net"), std::vector<std::string>{"by net == Req:q Rep:"});
+    EXPECT_EQ(WebReqCache::instance().size(), 0u);
+    EXPECT_EQ(WebReqCache::instance().pending_count(), 0u);
+
+    // Nothing of the failure stays behind: the same requests go out again, once.
+    for (const Reply& reply : ask_together("q", false)) {
+        EXPECT_EQ(reply.code, CURLE_OK);
+        EXPECT_EQ(reply.body, "tree(q)#2");
+    }
+    EXPECT_EQ(hits_.load(), 2);
+    EXPECT_EQ(lines("by catch == Req:q Rep:tree(q)#2").size(), size_t{kThreads - 1});
+    EXPECT_EQ(lines("by net == Req:q Rep:tree(q)#2").size(), 1u);
+    EXPECT_EQ(lines("] perform ret:0 spantime:").size(), size_t{kThreads});
+    EXPECT_EQ(WebReqCache::instance().pending_count(), 0u);
+}
+
+TEST_F(TimedPerform, ClearCacheExportDuringATransferNeitherBlocksNorLosesIt) {
+    serve(true);
+    Reply first;
+    std::thread fetcher([&] { first = ask("q"); });
+    EXPECT_TRUE(eventually([this] { return hits_.load() >= 1; }));
+    EXPECT_EQ(WebReqCache::instance().pending_count(), 1u);
+    // Returns while the server still holds the transfer.
+    EXPECT_EQ(quillnet_clear_cache(nullptr), 0);
+    EXPECT_EQ(WebReqCache::instance().pending_count(), 0u);
+
+    serve(false);
+    fetcher.join();
+    EXPECT_EQ(first.body, "tree(q)#1");
+    EXPECT_EQ(ask("q").body, "tree(q)#1") << "stored after the clear";
+    int reserved = 0;
+    EXPECT_EQ(quillnet_clear_cache(&reserved), -1);
+    EXPECT_EQ(ask("q").body, "tree(q)#1") << "refused, and the answer kept";
+    EXPECT_EQ(quillnet_clear_cache(nullptr), 0);
+    EXPECT_EQ(ask("q").body, "tree(q)#2");
+}
+
+#if defined(__linux__)
+TEST(CacheCleaner, StopsAtOnceAndIsJoinedBeforeExit) {
+    // Threads that the runtime (or a sanitizer) starts with the first thread
+    // of the process are there before the baseline is taken.
+    std::thread([] {}).join();
+    g_threads_before_cache = thread_count();
+    // Each cleaner sleeps in its ten-second wait when its cache goes: a stop
+    // that waited for the wait to end would run into the test time-out.
+    for (int i = 0; i < 20; ++i) {
+        WebReqCache cache(1000, seconds(10), &manual_now);
+        if (i % 2 == 0) cache.StopCleaner();  // the destructor's second stop is harmless
+    }
+    EXPECT_EQ(thread_count(), g_threads_before_cache);
+    ASSERT_EQ(std::atexit(fail_if_cleaner_survives), 0);
+    EXPECT_EQ(quillnet_clear_cache(nullptr), 0);
+    EXPECT_GT(thread_count(), g_threads_before_cache) << "the clean-up thread runs";
+}
+#endif

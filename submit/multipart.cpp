@@ -29,14 +29,7 @@ extern "C" QUILLNET_API int quillnet_submit_multipart_ex(const char* url, int ti
                                                          web_data* data, int nosignal,
                                                          const char* param_ex, char** ret_buf,
                                                          int* ret_buf_len) {
-    if (url == nullptr) {
-        qn::log::Info() << "url == NULL" << "\n";
-        return -1;
-    }
-    if (timeout < 0) {
-        qn::log::Info() << "timeout < 0" << "\n";
-        return -1;
-    }
+    if (!qn::submit::check_url_and_timeout(url, timeout, qn::log::kLevelInfo)) return -1;
     if (data == nullptr || data->header == nullptr) {
         qn::log::Info() << "web_data == NULL || web_data->header == NULL" << "\n";
         return -1;

@@ -21,14 +21,7 @@ extern "C" QUILLNET_API int quillnet_submit(const char* url, int timeout, const 
 
 extern "C" QUILLNET_API int quillnet_submit_ex(const char* url, int timeout, const char* content,
                                                int nosignal, char** ret_buf, int* ret_buf_len) {
-    if (url == nullptr) {
-        qn::log::Info() << "url == NULL" << "\n";
-        return -1;
-    }
-    if (timeout < 0) {
-        qn::log::Info() << "timeout < 0" << "\n";
-        return -1;
-    }
+    if (!qn::submit::check_url_and_timeout(url, timeout, qn::log::kLevelInfo)) return -1;
     if (content == nullptr) content = "";
     if (ret_buf == nullptr) qn::log::Info() << "ret_buf == NULL" << "\n";
 

@@ -222,14 +222,7 @@ extern "C" QUILLNET_API int quillnet_submit_ex7(const char* url, int timeout, co
                                                 char** cookie_buf, int* cookie_buf_len,
                                                 const char* need_set_cookie,
                                                 const char* need_ssl_ec_curves) {
-    if (url == nullptr) {
-        qn::log::Warn() << "url == NULL" << "\n";
-        return -1;
-    }
-    if (timeout < 0) {
-        qn::log::Warn() << "timeout < 0" << "\n";
-        return -1;
-    }
+    if (!qn::submit::check_url_and_timeout(url, timeout, qn::log::kLevelWarn)) return -1;
     if (need_get_cookie != 0 && (cookie_buf == nullptr || cookie_buf_len == nullptr)) {
         qn::log::Warn() << "cookie_buf == NULL || cookie_buf_len == NULL" << "\n";
         return -1;

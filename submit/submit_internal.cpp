@@ -77,6 +77,18 @@ void apply_submit_type(CURL* curl, int submit_type, const char* content, bool al
     qn::log::Info() << "submit_type = " << submit_type << "\n";
 }
 
+bool check_url_and_timeout(const char* url, int timeout, uint32_t level) {
+    if (url == nullptr) {
+        qn::log::Record(level) << "url == NULL" << "\n";
+        return false;
+    }
+    if (timeout < 0) {
+        qn::log::Record(level) << "timeout < 0" << "\n";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace submit
 }  // namespace qn
 

@@ -6,6 +6,8 @@
 
 #include <curl/curl.h>
 
+#include <cstdint>
+
 #include "submit/recv_data.h"
 
 namespace qn {
@@ -70,6 +72,10 @@ public:
 private:
     curl_slist* list_ = nullptr;
 };
+
+// The first two checks of every submit: "url == NULL" and "timeout < 0",
+// logged at the level of the export's family. False when one failed.
+bool check_url_and_timeout(const char* url, int timeout, uint32_t level);
 
 // Applies the method code of the synchronous submits. `content` is never
 // null. Code 6 (name-only FTP listing) is known only where `allow_dir_list`

@@ -36,51 +36,53 @@ extern "C" QUILLNET_API int quillnet_submit_multipart_ex(const char* url, int ti
     }
     if (ret_buf == nullptr) qn::log::Info() << "ret_buf == NULL" << "\n";
 
-    ReceiveBuffer recv;
-    if (!recv.create()) return -1;
-    int result = -1;
-    EasyHandle easy;
-    CURL* curl = easy.get();
-    if (curl == nullptr) return -1;
+    return qn::submit::fail_on_bad_alloc([&]() -> int {
+        ReceiveBuffer recv;
+        if (!recv.create()) return -1;
+        int result = -1;
+        EasyHandle easy;
+        CURL* curl = easy.get();
+        if (curl == nullptr) return -1;
 
-    MultipartForm form;
-    form.add_parts(data);
-    const std::string new_url = UrlFormat::HttpHeadDealwith::GetNewUrl(url);
-    CLibcurlWrapper& curl_api = CLibcurlWrapper::instance();
-    curl_api.curl_easy_setopt(curl, CURLOPT_URL, new_url.c_str());
-    curl_api.curl_easy_setopt(curl, CURLOPT_HTTPPOST, form.get());
-    curl_api.curl_easy_setopt(curl, CURLOPT_TIMEOUT, static_cast<long>(timeout));
-    curl_api.curl_easy_setopt(curl, CURLOPT_NOSIGNAL, static_cast<long>(nosignal));
-    curl_api.curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 20L);
-    curl_api.curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &on_curl_recv_data);
-    curl_api.curl_easy_setopt(curl, CURLOPT_WRITEDATA, recv.get());
+        MultipartForm form;
+        form.add_parts(data);
+        const std::string new_url = UrlFormat::HttpHeadDealwith::GetNewUrl(url);
+        CLibcurlWrapper& curl_api = CLibcurlWrapper::instance();
+        curl_api.curl_easy_setopt(curl, CURLOPT_URL, new_url.c_str());
+        curl_api.curl_easy_setopt(curl, CURLOPT_HTTPPOST, form.get());
+        curl_api.curl_easy_setopt(curl, CURLOPT_TIMEOUT, static_cast<long>(timeout));
+        curl_api.curl_easy_setopt(curl, CURLOPT_NOSIGNAL, static_cast<long>(nosignal));
+        curl_api.curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 20L);
+        curl_api.curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &on_curl_recv_data);
+        curl_api.curl_easy_setopt(curl, CURLOPT_WRITEDATA, recv.get());
 
-    HeaderList headers;
-    headers.append(qn::submit::kAcceptCharset);
-    headers.append(qn::submit::kAcceptEncoding);
-    bool ready = true;
-    if (param_ex != nullptr) {
-        qn::log::Warn() << "param_ex != NULL" << "\n";
-        ready = qn::submit::add_param_ex_headers(param_ex, headers.out(),
-                                                 qn::submit::AuthDigestMode::kSendAsHeader,
-                                                 curl) == qn::submit::ParamDocOutcome::kOk;
-    }
-    if (ready) {
-        curl_api.curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
-        // No request text and no buffer: never answered from the request
-        // cache, and no request/response dump line.
-        const int code = timed_easy_perform(curl, new_url, nullptr, nullptr);
-        if (code != CURLE_OK) {
-            qn::log::Error() << "error: CLibcurlWrapper::instance().curl_easy_perform(curl)["
-                             << code << "] != CURLE_OK, url:" << url << "\n";
-        } else {
-            result = 0;
+        HeaderList headers;
+        headers.append(qn::submit::kAcceptCharset);
+        headers.append(qn::submit::kAcceptEncoding);
+        bool ready = true;
+        if (param_ex != nullptr) {
+            qn::log::Warn() << "param_ex != NULL" << "\n";
+            ready = qn::submit::add_param_ex_headers(param_ex, headers.out(),
+                                                     qn::submit::AuthDigestMode::kSendAsHeader,
+                                                     curl) == qn::submit::ParamDocOutcome::kOk;
         }
-    }
+        if (ready) {
+            curl_api.curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
+            // No request text and no buffer: never answered from the request
+            // cache, and no request/response dump line.
+            const int code = timed_easy_perform(curl, new_url, nullptr, nullptr);
+            if (code != CURLE_OK) {
+                qn::log::Error() << "error: CLibcurlWrapper::instance().curl_easy_perform(curl)["
+                                 << code << "] != CURLE_OK, url:" << url << "\n";
+            } else {
+                result = 0;
+            }
+        }
 
-    form.reset();
-    headers.reset();
-    easy.reset();
-    recv.finish(result, ret_buf, ret_buf_len);
-    return result;
+        form.reset();
+        headers.reset();
+        easy.reset();
+        recv.finish(result, ret_buf, ret_buf_len);
+        return result;
+    });
 }

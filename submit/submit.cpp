@@ -25,39 +25,41 @@ extern "C" QUILLNET_API int quillnet_submit_ex(const char* url, int timeout, con
     if (content == nullptr) content = "";
     if (ret_buf == nullptr) qn::log::Info() << "ret_buf == NULL" << "\n";
 
-    ReceiveBuffer recv;
-    if (!recv.create()) return -1;
-    EasyHandle easy;
-    CURL* curl = easy.get();
-    if (curl == nullptr) return -1;
+    return qn::submit::fail_on_bad_alloc([&]() -> int {
+        ReceiveBuffer recv;
+        if (!recv.create()) return -1;
+        EasyHandle easy;
+        CURL* curl = easy.get();
+        if (curl == nullptr) return -1;
 
-    const std::string new_url = UrlFormat::HttpHeadDealwith::GetNewUrl(url);
-    CLibcurlWrapper& curl_api = CLibcurlWrapper::instance();
-    curl_api.curl_easy_setopt(curl, CURLOPT_URL, new_url.c_str());
-    curl_api.curl_easy_setopt(curl, CURLOPT_POSTFIELDS, content);
-    curl_api.curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(std::strlen(content)));
-    curl_api.curl_easy_setopt(curl, CURLOPT_TIMEOUT, static_cast<long>(timeout));
-    curl_api.curl_easy_setopt(curl, CURLOPT_NOSIGNAL, static_cast<long>(nosignal));
-    curl_api.curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 20L);
-    curl_api.curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &on_curl_recv_data);
-    curl_api.curl_easy_setopt(curl, CURLOPT_WRITEDATA, recv.get());
-    curl_api.curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
-    curl_api.curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
-    HeaderList headers;
-    headers.append(qn::submit::kAcceptCharset);
-    headers.append(qn::submit::kAcceptEncoding);
-    curl_api.curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
+        const std::string new_url = UrlFormat::HttpHeadDealwith::GetNewUrl(url);
+        CLibcurlWrapper& curl_api = CLibcurlWrapper::instance();
+        curl_api.curl_easy_setopt(curl, CURLOPT_URL, new_url.c_str());
+        curl_api.curl_easy_setopt(curl, CURLOPT_POSTFIELDS, content);
+        curl_api.curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(std::strlen(content)));
+        curl_api.curl_easy_setopt(curl, CURLOPT_TIMEOUT, static_cast<long>(timeout));
+        curl_api.curl_easy_setopt(curl, CURLOPT_NOSIGNAL, static_cast<long>(nosignal));
+        curl_api.curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 20L);
+        curl_api.curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &on_curl_recv_data);
+        curl_api.curl_easy_setopt(curl, CURLOPT_WRITEDATA, recv.get());
+        curl_api.curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
+        curl_api.curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+        HeaderList headers;
+        headers.append(qn::submit::kAcceptCharset);
+        headers.append(qn::submit::kAcceptEncoding);
+        curl_api.curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
 
-    const int code = timed_easy_perform(curl, new_url, content, recv.get());
-    int result = 0;
-    if (code != CURLE_OK) {
-        qn::log::Error() << "error: CLibcurlWrapper::instance().curl_easy_perform(curl)[" << code
-                         << "] != CURLE_OK, url:" << url << " content:" << content << "\n";
-        result = -1;
-    }
+        const int code = timed_easy_perform(curl, new_url, content, recv.get());
+        int result = 0;
+        if (code != CURLE_OK) {
+            qn::log::Error() << "error: CLibcurlWrapper::instance().curl_easy_perform(curl)[" << code
+                             << "] != CURLE_OK, url:" << url << " content:" << content << "\n";
+            result = -1;
+        }
 
-    headers.reset();
-    easy.reset();
-    recv.finish(result, ret_buf, ret_buf_len);
-    return result;
+        headers.reset();
+        easy.reset();
+        recv.finish(result, ret_buf, ret_buf_len);
+        return result;
+    });
 }

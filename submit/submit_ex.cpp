@@ -246,7 +246,7 @@ extern "C" QUILLNET_API int quillnet_submit_ex7(const char* url, int timeout, co
     req.cookie_buf_len = cookie_buf_len;
     req.need_set_cookie = need_set_cookie;
     req.need_ssl_ec_curves = need_ssl_ec_curves;
-    return run_submit(req);
+    return qn::submit::fail_on_bad_alloc([&] { return run_submit(req); });
 }
 
 extern "C" QUILLNET_API int quillnet_submit_common(QuillnetSubmitParam* param,
@@ -310,5 +310,5 @@ extern "C" QUILLNET_API int quillnet_submit_common(QuillnetSubmitParam* param,
     req.need_get_cookie = param_ex->need_get_cookie;
     req.cookie_buf = param_ex->cookie_buf;
     req.cookie_buf_len = param_ex->cookie_buf_len;
-    return run_submit(req);
+    return qn::submit::fail_on_bad_alloc([&] { return run_submit(req); });
 }

@@ -7,6 +7,7 @@
 #include <curl/curl.h>
 
 #include <cstdint>
+#include <new>
 
 #include "submit/recv_data.h"
 
@@ -76,6 +77,20 @@ private:
 // The first two checks of every submit: "url == NULL" and "timeout < 0",
 // logged at the level of the export's family. False when one failed.
 bool check_url_and_timeout(const char* url, int timeout, uint32_t level);
+
+// Runs the work of a submit. Running out of memory inside the library (a
+// rewritten URL or a cached answer that cannot be copied) becomes the
+// submit's failure value: apart from the engine's load failures, no
+// exception leaves an export. The per-call owners above free what was
+// taken on the way out.
+template <class Fn>
+int fail_on_bad_alloc(Fn&& work) {
+    try {
+        return work();
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
+}
 
 // Applies the method code of the synchronous submits. `content` is never
 // null. Code 6 (name-only FTP listing) is known only where `allow_dir_list`

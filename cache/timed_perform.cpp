@@ -71,6 +71,9 @@ int timed_easy_perform(CURL* curl, const std::string& url, const char* request, 
         }
     });
 
+    // Only the cached road keeps what the fetch returns; the direct road
+    // drops it, so there the body is not copied out of the buffer.
+    bool keep_answer = false;
     auto fetch = [&]() {
         CLibcurlWrapper& lib = CLibcurlWrapper::instance();
         lib.curl_easy_setopt(curl, CURLOPT_TCP_NODELAY, 1L);
@@ -79,7 +82,7 @@ int timed_easy_perform(CURL* curl, const std::string& url, const char* request, 
         lib.curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 5L);
         result = lib.curl_easy_perform(curl);
         WebReqCacheValue value;
-        if (result == CURLE_OK && request != nullptr && recv != nullptr && recv->buf != nullptr) {
+        if (keep_answer && result == CURLE_OK && recv->buf != nullptr) {
             value.body = recv->buf;
         }
         by_network = true;
@@ -87,6 +90,7 @@ int timed_easy_perform(CURL* curl, const std::string& url, const char* request, 
     };
 
     if (request != nullptr && recv != nullptr && is_cached_path(url)) {
+        keep_answer = true;
         const WebReqCacheKey key(url, request);
         WebReqCacheValue value;
         if (WebReqCache::instance().GetOrFetch(key, value, fetch, &result)) {

@@ -101,27 +101,21 @@ bool WebReqCache::Wait(const std::shared_future<WebReqCacheValue>& future,
 
 bool WebReqCache::GetOrFetch(const WebReqCacheKey& key, WebReqCacheValue& value,
                              const FetchFunction& fetch, int* result) {
+    // One look under the lock decides: a fresh answer, a fetch in flight to
+    // wait for, or a fetch of our own, registered before the lock is let go.
+    // Without a gap between the look and the registration, a caller can never
+    // find the key pending on a second look and go away without an answer.
     std::shared_future<WebReqCacheValue> in_flight;
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        if (Lookup(key, value)) return true;
-        auto it = pending_.find(key);
-        if (it != pending_.end()) in_flight = it->second.future;
-    }
-    if (in_flight.valid()) return Wait(in_flight, value, result);
-    if (!fetch) return false;
-
-    auto promise = std::make_shared<std::promise<WebReqCacheValue>>();
+    std::shared_ptr<std::promise<WebReqCacheValue>> promise;
     {
         std::lock_guard<std::mutex> guard(lock_);
         if (Lookup(key, value)) return true;
         auto it = pending_.find(key);
         if (it != pending_.end()) {
-            // Another caller started the same fetch since the first look.
-            // Waiting on it is what every other caller of that key does; a
-            // second transfer or an empty answer would both surprise.
             in_flight = it->second.future;
         } else {
+            if (!fetch) return false;
+            promise = std::make_shared<std::promise<WebReqCacheValue>>();
             pending_.emplace(key, Pending{promise->get_future().share(), promise.get()});
         }
     }

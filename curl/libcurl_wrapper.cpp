@@ -23,7 +23,7 @@ CLibcurlWrapper::CLibcurlWrapper() {
     const std::string file = QN_CURL_MODULE_NAME;
     module_ = qn::platform::load_module(file.c_str());
     if (module_ == nullptr) {
-        throw std::runtime_error("Failed to load libcurl");
+        throw CLibcurlLoadError("Failed to load libcurl");
     }
 
     // Look every name up, in table order, before judging: a build that
@@ -55,7 +55,7 @@ CLibcurlWrapper::CLibcurlWrapper() {
     if (!ok) {
         qn::platform::free_module(module_);
         module_ = nullptr;
-        throw std::runtime_error("Failed to resolve symbols from libcurl.");
+        throw CLibcurlLoadError("Failed to resolve symbols from libcurl.");
     }
 }
 

@@ -7,12 +7,22 @@
 
 #include <curl/curl.h>
 
+#include <stdexcept>
+
 #include "platform/platform.h"
+
+// The two load failures of the binding. They are the only exceptions meant
+// to leave an export (the one that made the first load), so the export
+// boundary lets this type through and stops every other.
+class CLibcurlLoadError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 class CLibcurlWrapper {
 public:
     // The process-wide binding, loaded on the first call. Throws
-    // std::runtime_error "Failed to load libcurl" when the engine cannot be
+    // CLibcurlLoadError (a std::runtime_error) "Failed to load libcurl" when the engine cannot be
     // loaded and "Failed to resolve symbols from libcurl." when it lacks an
     // entry point; a later call tries the whole load again.
     static CLibcurlWrapper& instance();

@@ -144,7 +144,7 @@ std::basic_string<Out> Convert(uint32_t request, uint32_t code_page, std::basic_
     return std::basic_string<Out>(dst.data(), req.result);
 }
 
-TEST(MJBaseConverter, ConvertsCutsAtCharactersAndStopsAtBadInput) {
+TEST(MJBaseConverter, ConvertsCutsAtCharactersAndReplacesBadInput) {
     constexpr uint32_t kTo = MJ_CONVERT_TO_WIDE, kFrom = MJ_CONVERT_FROM_WIDE, kUtf8 = MJ_CP_UTF8, kGbk = MJ_CP_GBK;
     // 1- to 4-byte characters, the last two surrogate pairs in UTF-16.
     const std::string text8 = "h\xC3\xA9llo \xE4\xB8\xAD\xE6\x96\x87 \xF0\x9F\x98\x80\xF0\x9D\x84\x9E";
@@ -174,11 +174,17 @@ TEST(MJBaseConverter, ConvertsCutsAtCharactersAndStopsAtBadInput) {
         {kFrom, kUtf8, "", u"abc", 1, MJ_E_MORE_DATA},
         {kFrom, kGbk, "\xD6\xD0", u"\u4E2D\u6587", 4, MJ_E_MORE_DATA},
         {kTo, kGbk, gbk, u"\u4E2D", 2, MJ_E_MORE_DATA},
-        // Bad input stops the conversion where it starts.
-        {kTo, kUtf8, "ab\xFF" "cd", u"ab", 16, MJ_E_FAIL},
-        {kTo, kUtf8, "ab\xE4\xB8", u"ab", 16, MJ_E_FAIL},  // a cut sequence
-        {kFrom, kUtf8, "a", std::u16string{u'a', char16_t(0xD800), u'b'}, 16, MJ_E_FAIL},
-        {kFrom, kGbk, "\xD6\xD0", u"\u4E2D\U0001F600", 16, MJ_E_FAIL},  // no emoji in code page 936
+        // Nothing invalid stops a conversion. UTF-8: one U+FFFD per maximal
+        // subpart (overlong, surrogate, above U+10FFFF, cut, stray bytes).
+        {kTo, kUtf8, "ab\xFF" "cd\xE4\xB8", u"ab\uFFFDcd\uFFFD", 16, MJ_S_OK},
+        {kTo, kUtf8, "\xE0\x80|\xF0\x9F\x98x|\xED\xA0\x80|\xC0\xAF|\xF4\x90\x80\x80|\xF5",
+         u"\uFFFD\uFFFD|\uFFFDx|\uFFFD\uFFFD\uFFFD|\uFFFD\uFFFD|\uFFFD\uFFFD\uFFFD\uFFFD|\uFFFD", 64, MJ_S_OK},
+        {kFrom, kUtf8, "a\xEF\xBF\xBD" "b\xEF\xBF\xBD\xEF\xBF\xBD", u"a\xD800" u"b\xDC00\xD800", 16, MJ_S_OK},
+        {kTo, kUtf8, "\xFF" "a", u"\uFFFD", 2, MJ_E_MORE_DATA},  // replacements count as characters,
+        {kFrom, kUtf8, "", u"\xD800", 3, MJ_E_MORE_DATA},  // never split either
+        // Code page 936: "?" for what it lacks, U+FFFD for bytes that start no character.
+        {kFrom, kGbk, gbk.substr(0, 2) + "??x", u"\u4E2D\U0001F600\xD800x", 16, MJ_S_OK},
+        {kTo, kGbk, "\xD6\xD0\x81" "0\xFF\xD6", u"\u4E2D\uFFFD0\uFFFD\uFFFD", 16, MJ_S_OK},
         {kFrom, 1252, "", u"abc", 8, MJ_E_FAIL},
         {0x10102, kUtf8, "abc", u"", 8, MJ_E_FAIL},
     };

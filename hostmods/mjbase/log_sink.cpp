@@ -1,16 +1,29 @@
-// The log sink: records are formatted on the caller's thread and handed to
-// spdlog's asynchronous logger; one background thread of this module
-// writes them to the module's log file, rotates and prunes old files.
+// The log sink: a record is escaped into one line's text on the caller's
+// thread (record_escape.h) and handed to spdlog's asynchronous logger; one
+// background thread of this module stamps it with the time, writes it to
+// the module's log file, rotates and prunes old files.
+//
+// What a record costs its writer: a record below the level, one atomic
+// load. Otherwise one pass that converts and escapes the wide text, and
+// spdlog's queue. A short record is escaped into a buffer of the writing
+// thread and copied into its queue slot (inside the slot: no allocation).
+// A longer one is measured, escaped into a block of its own, and the block
+// itself travels through the queue (a ticket, below): a record of any size
+// is copied once, by the escaping, and written to the file from there.
 #include <spdlog/async.h>
 #include <spdlog/async_logger.h>
+#include <spdlog/details/os.h>
 #include <spdlog/details/periodic_worker.h>
 #include <spdlog/details/thread_pool.h>
-#include <spdlog/pattern_formatter.h>
 #include <spdlog/sinks/base_sink.h>
 
+#include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -27,6 +40,7 @@
 
 #include "object.h"
 #include "platform.h"
+#include "record_escape.h"
 #include "text.h"
 
 namespace fs = std::filesystem;
@@ -38,7 +52,28 @@ namespace {
 constexpr const char kDefaultModule[] = "MJBase";
 constexpr uint32_t kPromptLevel = 35;        // flushed as soon as written
 constexpr size_t kQueueSlots = 4096;         // writers wait when it is full
-constexpr const char kPattern[] = "%Y-%m-%d %H:%M:%S.%e %v";
+
+// "[<tid>] [<level>] ", both 32-bit decimals.
+constexpr size_t kPrefixBytes = 2 * 10 + 6;
+// A record whose escaped text surely fits this is escaped into the writing
+// thread's buffer; spdlog then copies it into its queue slot.
+constexpr size_t kThreadBufferBytes = 4096;
+constexpr size_t kThreadBufferUnits = (kThreadBufferBytes - kPrefixBytes) / kMaxEscapedBytesPerUnit;
+
+// A longer record travels through the queue as a ticket: a payload of
+// kTicketMark followed by a Ticket, naming a block that the writing thread
+// filled and the background thread takes over and frees. Every other
+// payload starts with "[". Each channel's logger has exactly one sink, so
+// every ticket is taken exactly once.
+constexpr char kTicketMark = '\0';
+struct Ticket {
+    char* bytes;
+    size_t size;
+};
+constexpr size_t kTicketPayload = 1 + sizeof(Ticket);
+
+// The debugger copy's buffer is kept between records up to this size.
+constexpr size_t kKeptLineBytes = 64 * 1024;
 
 // "<module>.<N>.log" -> N; -1 for any other name.
 long RotatedIndex(const std::string& file_name, const std::string& module) {
@@ -91,19 +126,32 @@ public:
 
 protected:
     void sink_it_(const spdlog::details::log_msg& msg) override {
-        spdlog::memory_buf_t line;
-        formatter_->format(msg, line);
-        if (debug_copy_) {
-            line.push_back('\0');
-            qn::platform::debug_output(line.data());
-            line.resize(line.size() - 1);
+        std::unique_ptr<char[]> owned;
+        const char* body = msg.payload.data();
+        size_t body_size = msg.payload.size();
+        if (body_size == kTicketPayload && body[0] == kTicketMark) {
+            Ticket ticket;
+            std::memcpy(&ticket, body + 1, sizeof ticket);
+            owned.reset(ticket.bytes);  // freed however this ends
+            body = ticket.bytes;
+            body_size = ticket.size;
         }
+        char stamp[kStampBytes];
+        StampLocked(msg.time, stamp);
+        if (debug_copy_) DebugCopyLocked(stamp, body, body_size);
+
         if (file_ == nullptr && !OpenLocked()) return;  // dropped; the next record tries again
-        if (max_size_ > 0 && size_ > 0 && size_ + line.size() > max_size_ && size_ >= next_rotation_) {
+        const size_t line_size = kStampBytes + body_size + 1;
+        // A record larger than the limit still gets a file to itself: the
+        // file rotates before it when not empty, and after it, because the
+        // next record no longer fits.
+        if (max_size_ > 0 && size_ > 0 && size_ + line_size > max_size_ && size_ >= next_rotation_) {
             RotateLocked();
             if (file_ == nullptr) return;
         }
-        size_ += std::fwrite(line.data(), 1, line.size(), file_);
+        size_ += std::fwrite(stamp, 1, kStampBytes, file_);
+        size_ += std::fwrite(body, 1, body_size, file_);
+        size_ += std::fwrite("\n", 1, 1, file_);
     }
 
     void flush_() override {
@@ -111,6 +159,36 @@ protected:
     }
 
 private:
+    // "YYYY-MM-DD HH:MM:SS.mmm ", local time.
+    static constexpr size_t kStampBytes = 24;
+
+    // Local time changes once a second: the date and time up to the
+    // seconds are made then and kept, the milliseconds are added each time.
+    void StampLocked(spdlog::log_clock::time_point when, char* out) {
+        using namespace std::chrono;
+        const auto since = when.time_since_epoch();
+        const auto second = duration_cast<seconds>(since);
+        if (second != stamp_second_ || stamp_[0] == '\0') {
+            const std::tm tm = spdlog::details::os::localtime(spdlog::log_clock::to_time_t(when));
+            std::strftime(stamp_, sizeof stamp_, "%Y-%m-%d %H:%M:%S.", &tm);
+            stamp_second_ = second;
+        }
+        const auto ms = static_cast<int>(duration_cast<milliseconds>(since - second).count());
+        std::memcpy(out, stamp_, kStampBytes - 4);
+        out[kStampBytes - 4] = static_cast<char>('0' + ms / 100);
+        out[kStampBytes - 3] = static_cast<char>('0' + ms / 10 % 10);
+        out[kStampBytes - 2] = static_cast<char>('0' + ms % 10);
+        out[kStampBytes - 1] = ' ';
+    }
+
+    // The debugger output takes whole, terminated lines: the one place a
+    // record is copied again.
+    void DebugCopyLocked(const char* stamp, const char* body, size_t body_size) {
+        debug_line_.assign(stamp, kStampBytes).append(body, body_size).append("\n");
+        qn::platform::debug_output(debug_line_.c_str());
+        if (debug_line_.capacity() > kKeptLineBytes) std::string().swap(debug_line_);
+    }
+
     // The folders were made when the channel was; a folder removed since
     // (a test's temporary configuration directory, say) is not brought back.
     bool OpenLocked() {
@@ -171,6 +249,9 @@ private:
     uint64_t next_rotation_ = 0;  // no rotation below this size
     int32_t max_days_ = 0;        // 0: keep everything
     bool debug_copy_ = false;
+    std::chrono::seconds stamp_second_{0};
+    char stamp_[kStampBytes] = {};  // up to the seconds' "."
+    std::string debug_line_;
 };
 
 struct Channel {
@@ -232,7 +313,6 @@ public:
         channel->file = std::make_shared<RecordFile>(dir, module);
         channel->logger = std::make_shared<spdlog::async_logger>(module, channel->file, pool_,
                                                                  spdlog::async_overflow_policy::block);
-        channel->logger->set_formatter(std::make_unique<spdlog::pattern_formatter>(kPattern));
         channel->logger->set_level(spdlog::level::trace);
         channel->logger->flush_on(spdlog::level::err);
         slot = channel;
@@ -303,6 +383,46 @@ struct ExitFlush {
     ~ExitFlush() { Runtime::ShutdownIfStarted(); }
 } g_exit_flush;
 
+// "[<tid>] [<level>] " at out; returns the end.
+char* PutPrefix(uint32_t level, char* out) {
+    // A thread keeps its id. (A child made by fork would keep its parent
+    // thread's, but a child gets no log at all.)
+    thread_local const uint32_t tid = qn::platform::current_thread_id();
+    char* const end = out + kPrefixBytes;
+    *out++ = '[';
+    out = std::to_chars(out, end, tid).ptr;
+    *out++ = ']', *out++ = ' ', *out++ = '[';
+    out = std::to_chars(out, end, level).ptr;
+    *out++ = ']', *out++ = ' ';
+    return out;
+}
+
+// Escapes the record into one line's text and queues it; see the top of
+// this file for what that costs.
+void Queue(spdlog::async_logger& logger, const mj::wchar* text, uint32_t level) {
+    size_t n = std::char_traits<mj::wchar>::length(text);
+    if (n > 0 && text[n - 1] == '\n') --n;  // the line's own end, not part of the record
+    const auto severity = level >= kPromptLevel ? spdlog::level::err : spdlog::level::info;
+    if (n <= kThreadBufferUnits) {
+        thread_local char buffer[kThreadBufferBytes];
+        const char* end = EscapeRecord(text, n, PutPrefix(level, buffer));
+        logger.log(severity, spdlog::string_view_t(buffer, static_cast<size_t>(end - buffer)));
+        return;
+    }
+    char prefix[kPrefixBytes];
+    const auto prefix_size = static_cast<size_t>(PutPrefix(level, prefix) - prefix);
+    const size_t size = prefix_size + EscapedSize(text, n);
+    std::unique_ptr<char[]> block(new char[size]);
+    std::memcpy(block.get(), prefix, prefix_size);
+    EscapeRecord(text, n, block.get() + prefix_size);
+    const Ticket ticket{block.get(), size};
+    char payload[kTicketPayload];
+    payload[0] = kTicketMark;
+    std::memcpy(payload + 1, &ticket, sizeof ticket);
+    logger.log(severity, spdlog::string_view_t(payload, sizeof payload));
+    block.release();  // the background thread's now
+}
+
 class LogSink final : public Object<LogSink, mj::IMJLogSink> {
 public:
     LogSink() : runtime_(Runtime::Get()) {}
@@ -318,10 +438,8 @@ public:
             }
             Runtime::Entry entry(runtime_);
             if (!entry) return mj::MJ_E_FAIL;
-            auto channel = runtime_.Acquire(ConfigDir() + "log/", module);
             std::lock_guard<std::mutex> lock(mutex_);
-            channel_ = std::move(channel);
-            if (has_options_) channel_->file->Configure(options_);
+            UseLocked(runtime_.Acquire(ConfigDir() + "log/", module));
             return mj::MJ_S_OK;
         } catch (...) {
             return mj::MJ_E_FAIL;
@@ -335,14 +453,14 @@ public:
 
     mj::result_t MJ_CALL SetOptions(const mj::MJLogOptions* options) override {
         if (options == nullptr) return mj::MJ_E_POINTER;
-        std::shared_ptr<Channel> channel;
+        Channel* channel;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             options_ = *options;
             has_options_ = true;
-            channel = channel_;
+            channel = channel_.load(std::memory_order_relaxed);
         }
-        if (channel) channel->file->Configure(*options);
+        if (channel != nullptr) channel->file->Configure(*options);
         return mj::MJ_S_OK;
     }
 
@@ -352,15 +470,9 @@ public:
         if (text == nullptr) return -1;
         if (level < level_.load(std::memory_order_relaxed)) return 0;
         try {
-            std::string record = WideToUtf8(text);
-            if (!record.empty() && record.back() == '\n') record.pop_back();
-            const uint32_t tid = qn::platform::current_thread_id();
-
             Runtime::Entry entry(runtime_);
             if (!entry) return -1;
-            const auto channel = CurrentChannel();
-            channel->logger->log(level >= kPromptLevel ? spdlog::level::err : spdlog::level::info,
-                                 "[{}] [{}] {}", tid, level, record);
+            Queue(*CurrentChannel()->logger, text, level);
             return 1;
         } catch (...) {
             return -1;
@@ -369,21 +481,33 @@ public:
 
 private:
     // Records written before SetModuleName go to the default module's file.
-    std::shared_ptr<Channel> CurrentChannel() {
+    Channel* CurrentChannel() {
+        Channel* channel = channel_.load(std::memory_order_acquire);
+        if (channel != nullptr) return channel;
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!channel_) {
-            channel_ = runtime_.Acquire(ConfigDir() + "log/", kDefaultModule);
-            if (has_options_) channel_->file->Configure(options_);
-        }
-        return channel_;
+        channel = channel_.load(std::memory_order_relaxed);
+        if (channel == nullptr) channel = UseLocked(runtime_.Acquire(ConfigDir() + "log/", kDefaultModule));
+        return channel;
+    }
+
+    Channel* UseLocked(std::shared_ptr<Channel> channel) {
+        Channel* raw = channel.get();
+        if (std::find(held_.begin(), held_.end(), channel) == held_.end()) held_.push_back(std::move(channel));
+        if (has_options_) raw->file->Configure(options_);
+        channel_.store(raw, std::memory_order_release);
+        return raw;
     }
 
     Runtime& runtime_;
     std::atomic<uint32_t> level_{0};
+    // The channel records go to, read by Write without a lock. A channel
+    // the sink has used stays in held_ until the sink is released, so a
+    // Write racing a change of name never finds its channel freed.
+    std::atomic<Channel*> channel_{nullptr};
     std::mutex mutex_;
-    std::shared_ptr<Channel> channel_;  // guarded by mutex_
-    mj::MJLogOptions options_{};        // guarded by mutex_
-    bool has_options_ = false;          // guarded by mutex_
+    std::vector<std::shared_ptr<Channel>> held_;  // guarded by mutex_
+    mj::MJLogOptions options_{};                  // guarded by mutex_
+    bool has_options_ = false;                    // guarded by mutex_
 };
 
 }  // namespace

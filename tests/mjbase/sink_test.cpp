@@ -109,19 +109,14 @@ TEST_F(MJBaseLogSink, WritesOnePrefixedLinePerRecordAtOrAboveTheLevel) {
 
     const std::pair<uint32_t, std::string> expected[] = {
         {30, "[http://h/a] perform ret:0 spantime:12"},
-        {30, "two newlines"},
-        {0, ""},  // only one trailing "\n" belongs to the sink
+        {30, "two newlines\\n"},  // only the last "\n" ends the line
         {1, "no newline of its own"},
         {35, "\xE4\xB8\xAD\xE6\x96\x87 \xF0\x9F\x98\x80 end"},
     };
     const auto lines = Lines(Path());
-    ASSERT_EQ(lines.size(), 5u);
+    ASSERT_EQ(lines.size(), 4u);
     for (size_t i = 0; i < lines.size(); ++i) {
         SCOPED_TRACE(lines[i]);
-        if (expected[i].first == 0) {
-            EXPECT_EQ(lines[i], "");
-            continue;
-        }
         const Line line = Parse(lines[i]);
         EXPECT_EQ(line.tid, qn::platform::current_thread_id());
         EXPECT_EQ(line.level, expected[i].first);
@@ -132,6 +127,41 @@ TEST_F(MJBaseLogSink, WritesOnePrefixedLinePerRecordAtOrAboveTheLevel) {
     // A lone low-level record needs the periodic flush to get out.
     EXPECT_EQ(Write(W(u"lazy record\n"), 25), 1);
     EXPECT_FALSE(wait_for_log_line(Path(), "lazy record", 10000).empty());
+}
+
+// Whatever a record holds, it is one line that reads back to the record,
+// and one larger than the file limit gets a file of its own.
+TEST_F(MJBaseLogSink, EscapesRecordsIntoSingleLinesAndReplacesBadText) {
+    auto converter = create<IMJTextConverter>(CLSID_MJTextConverter);
+    const std::string bad8 = "ret:\xFF kept after the bad byte, code 0\n";
+    wchar wide[64];
+    MJConvertRequest req{MJ_CP_UTF8, uint32_t(bad8.size()), 64, 0, bad8.data(), wide};
+    ASSERT_EQ(converter->Convert(MJ_CONVERT_TO_WIDE, &req), MJ_S_OK);
+    const std::u16string big = std::u16string(3000, u'a') + u"\t" + std::u16string(2000, u'\u00E9');
+    std::string big_line = std::string(3000, 'a') + "\\t";
+    for (int i = 0; i < 2000; ++i) big_line += "\xC3\xA9";
+    const std::pair<std::u16string, std::string> cases[] = {
+        {u"body\n2020-01-01 00:00:00.000 [1] [35] FORGED RECORD\n",
+         "body\\n2020-01-01 00:00:00.000 [1] [35] FORGED RECORD"},
+        {u"a\r\nb\tc\\n\\d\x01\x1F\x7F~\n", "a\\r\\nb\\tc\\\\n\\\\d\\x01\\x1F\\x7F~"},
+        {u"\u0085\u2028\u2029\u00A0\u00E9\r\n", "\\u0085\\u2028\\u2029\xC2\xA0\xC3\xA9\\r"},
+        {u"lone \xD800 high, \xDC00 low, \U0001F600 pair\n\n", "lone \xEF\xBF\xBD high, \xEF\xBF\xBD low, \xF0\x9F\x98\x80 pair\\n"},
+        {std::u16string(wide, wide + req.result), "ret:\xEF\xBF\xBD kept after the bad byte, code 0"},
+        {big, big_line},
+        {u"after the big one\n", "after the big one"},
+    };
+    const MJLogOptions options = Options(4096, 0);
+    ASSERT_EQ(sink_->SetOptions(&options), MJ_S_OK);
+    for (const auto& c : cases) EXPECT_EQ(Write(W(c.first), &c == std::end(cases) - 1 ? 35 : 30), 1);
+    ASSERT_FALSE(wait_for_log_line(Path(), "after the big one").empty());
+    std::vector<std::string> lines;
+    for (const std::string& file : {Rotated(1), Rotated(2), Path()}) {
+        const auto more = Lines(file);
+        lines.insert(lines.end(), more.begin(), more.end());
+    }
+    EXPECT_EQ(Lines(Rotated(2)).size(), 1u);  // the big one, alone
+    ASSERT_EQ(lines.size(), std::size(cases));
+    for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(qntest::record_text(lines[i]), cases[i].second) << i;
 }
 
 TEST_F(MJBaseLogSink, EachModuleNameHasItsOwnFileAndOptions) {

@@ -1,6 +1,6 @@
-// Text helpers inside MJBase: the lenient UTF-8 / UTF-16 conversions used
-// for paths and log text (the strict, code-page-aware conversions are the
-// text converter's job), and the configuration directory.
+// Text helpers inside MJBase: UTF-8 / UTF-16 conversions into strings, for
+// names and paths (the text converter object works on the caller's
+// buffers), and the configuration directory.
 #ifndef MJBASE_TEXT_H
 #define MJBASE_TEXT_H
 
@@ -13,8 +13,7 @@ namespace mjbase {
 using WideString = std::basic_string<mj::wchar>;
 
 // Both conversions replace what cannot be decoded (lone surrogates,
-// malformed UTF-8) with U+FFFD instead of failing: a log line or a path
-// with one bad character is still worth keeping.
+// malformed UTF-8) with U+FFFD instead of failing, as utf.h describes.
 std::string WideToUtf8(const mj::wchar* text);
 WideString Utf8ToWide(const std::string& text);
 

@@ -71,7 +71,8 @@ void run(uint32_t request, uint32_t code_page, std::basic_string<In> src, uint32
     const auto full_cap = static_cast<uint32_t>(src.size() * 3 + 1);  // any unit's worst case
     mj::result_t rc = 0;
     const std::basic_string<Out> full = convert<Out>(request, code_page, src, full_cap, &rc);
-    check(rc == mj::MJ_S_OK && full.size() >= 2 && full.compare(full.size() - 2, 2, std::basic_string<Out>{Out('0'), Out('9')}) == 0);
+    const std::basic_string<Out> sentinel{Out('0'), Out('9')};
+    check(rc == mj::MJ_S_OK && full.size() >= 2 && full.compare(full.size() - 2, 2, sentinel) == 0);
 
     const uint32_t cap = 1 + selector % full_cap;
     const std::basic_string<Out> cut = convert<Out>(request, code_page, src, cap, &rc);
@@ -85,8 +86,8 @@ void run(uint32_t request, uint32_t code_page, std::basic_string<In> src, uint32
     if (code_page != mj::MJ_CP_UTF8) return;
     check(ascii_count(full) == ascii_count(src));  // replacements never take ASCII along
     std::string reference;
-    const char* wide = "UTF-16LE";
-    if (!by_iconv(sizeof(Out) == 2 ? wide : "UTF-8", sizeof(In) == 2 ? wide : "UTF-8", bytes_of(src), &reference)) return;
+    const char* to = sizeof(Out) == 2 ? "UTF-16LE" : "UTF-8";
+    if (!by_iconv(to, sizeof(In) == 2 ? "UTF-16LE" : "UTF-8", bytes_of(src), &reference)) return;
     check(bytes_of(full) == reference);
     const uint32_t back = request == mj::MJ_CONVERT_TO_WIDE ? mj::MJ_CONVERT_FROM_WIDE : mj::MJ_CONVERT_TO_WIDE;
     check(convert<In>(back, code_page, full, static_cast<uint32_t>(src.size() + 1), &rc) == src);

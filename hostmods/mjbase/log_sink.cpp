@@ -3,13 +3,14 @@
 // background thread of this module stamps it with the time, writes it to
 // the module's log file, rotates and prunes old files.
 //
-// What a record costs its writer: a record below the level, one atomic
-// load. Otherwise one pass that converts and escapes the wide text, and
-// spdlog's queue. A short record is escaped into a buffer of the writing
-// thread and copied into its queue slot (inside the slot: no allocation).
-// A longer one is measured, escaped into a block of its own, and the block
-// itself travels through the queue (a ticket, below): a record of any size
-// is copied once, by the escaping, and written to the file from there.
+// What a record costs its writer: below the level, one atomic load and
+// nothing else. Otherwise one pass converts and escapes the wide text, and
+// spdlog's queue takes the result. A short record is escaped into a buffer
+// of the writing thread and copied into its queue slot (spdlog keeps up to
+// about 240 bytes inside the slot, allocating nothing). A longer one is
+// measured, escaped into a block of its own, and the block itself travels
+// through the queue (a ticket, below): however large, it is copied once, by
+// the escaping, and written to the file from there.
 #include <spdlog/async.h>
 #include <spdlog/async_logger.h>
 #include <spdlog/details/os.h>
@@ -28,6 +29,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -182,10 +184,14 @@ private:
     }
 
     // The debugger output takes whole, terminated lines: the one place a
-    // record is copied again.
+    // record is copied again. A copy there is no room for is skipped; the
+    // file still gets the record.
     void DebugCopyLocked(const char* stamp, const char* body, size_t body_size) {
-        debug_line_.assign(stamp, kStampBytes).append(body, body_size).append("\n");
-        qn::platform::debug_output(debug_line_.c_str());
+        try {
+            debug_line_.assign(stamp, kStampBytes).append(body, body_size).append("\n");
+            qn::platform::debug_output(debug_line_.c_str());
+        } catch (const std::bad_alloc&) {
+        }
         if (debug_line_.capacity() > kKeptLineBytes) std::string().swap(debug_line_);
     }
 

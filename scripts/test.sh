@@ -2,6 +2,7 @@
 # Builds and runs every test: the plain build, the whole suite again under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the threaded tests under
 # ThreadSanitizer, and the fuzz targets briefly when clang is available.
+# QUILLNET_WERROR=ON in the environment (as CI sets it) makes warnings errors.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/deps.sh"
@@ -11,7 +12,7 @@ run_suite() {  # name, cmake options...
   local name=$1; shift
   local build="$root/build/$name"
   echo "=== $name ==="
-  cmake -S "$root" -B "$build" "$@" >/dev/null
+  cmake -S "$root" -B "$build" -DQUILLNET_WERROR="${QUILLNET_WERROR:-OFF}" "$@" >/dev/null
   cmake --build "$build" -j"$jobs"
   (cd "$build" && ctest --output-on-failure -j"$jobs")
 }

@@ -279,7 +279,7 @@ protected:
         const int before = hits_.load();
         std::vector<Reply> replies(kThreads);
         std::vector<std::thread> threads;
-        for (int i = 0; i < kThreads; ++i) threads.emplace_back([&, i] { replies[i] = ask(request.c_str()); });
+        for (size_t i = 0; i < kThreads; ++i) threads.emplace_back([&, i] { replies[i] = ask(request.c_str()); });
         EXPECT_TRUE(eventually([&] { return hits_.load() > before; }));
         EXPECT_TRUE(eventually([] { return WebReqCache::instance().waiting() == kThreads - 1; }));
         serve(false, dropping);

@@ -233,7 +233,7 @@ TEST_F(MJBaseLogSink, RotatesAndDeletesOldFilesWhileThreadsWrite) {
     constexpr int kThreads = 8, kPerThread = 400;
     std::vector<uint32_t> tids(kThreads);
     OnThreads(kThreads, [&](int t) {
-        tids[t] = qn::platform::current_thread_id();
+        tids[static_cast<size_t>(t)] = qn::platform::current_thread_id();
         for (int i = 0; i < kPerThread; ++i) {
             Write(W("w" + std::to_string(t) + " n" + std::to_string(i) + "\n"), i % 50 == 0 ? 35 : 30);
         }
@@ -257,12 +257,12 @@ TEST_F(MJBaseLogSink, RotatesAndDeletesOldFilesWhileThreadsWrite) {
             if (line.text == "all writers done") continue;
             ASSERT_EQ(std::sscanf(line.text.c_str(), "w%d n%d", &t, &i), 2) << text;
             ASSERT_TRUE(t >= 0 && t < kThreads) << text;
-            EXPECT_EQ(line.tid, tids[t]) << text;
-            EXPECT_EQ(i, next[t]) << text;  // each thread's records in order, none lost or doubled
-            next[t] = i + 1;
+            EXPECT_EQ(line.tid, tids[static_cast<size_t>(t)]) << text;
+            EXPECT_EQ(i, next[static_cast<size_t>(t)]) << text;  // each thread's records in order, none lost or doubled
+            next[static_cast<size_t>(t)] = i + 1;
         }
     }
-    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(next[t], kPerThread) << "thread " << t;
+    for (size_t t = 0; t < kThreads; ++t) EXPECT_EQ(next[t], kPerThread) << "thread " << t;
 }
 
 TEST_F(MJBaseLogSink, ForkedChildIsRefusedAndExitsWithoutWaiting) {

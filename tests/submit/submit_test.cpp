@@ -48,8 +48,10 @@ RawRequest last(const RawHttpServer& server) {
 // The last request's header lines from the library's first one on, at most `n`.
 Lines own_lines(const RawHttpServer& server, size_t n = 99) {
     const Lines lines = last(server).header_lines();
-    const auto first = std::find(lines.begin(), lines.end(), kCharset);
-    return Lines(first, first + std::min<size_t>(n, lines.end() - first));
+    const size_t first = static_cast<size_t>(std::find(lines.begin(), lines.end(), kCharset) - lines.begin());
+    Lines out;
+    for (size_t i = first; i < lines.size() && out.size() < n; ++i) out.push_back(lines[i]);
+    return out;
 }
 
 // Method, content type and body of the last request.
@@ -63,7 +65,7 @@ struct Body {
     char* ptr = nullptr;
     int len = -1;
     ~Body() { quillnet_release(&ptr); }
-    std::string str() const { return ptr == nullptr ? "" : std::string(ptr, std::max(len, 0)); }
+    std::string str() const { return ptr == nullptr ? "" : std::string(ptr, static_cast<size_t>(std::max(len, 0))); }
 };
 
 struct Free {
@@ -299,12 +301,12 @@ TEST_F(Submit, ArgumentChecksOfEveryExport) {
     EXPECT_EQ(common([](P& p, E&) { p.conten_type = 2; }), -1);
     EXPECT_EQ(len, 0);
 
-    const std::string web_data = "25 web_data == NULL || web_data->header == NULL";
+    const std::string no_form = "25 web_data == NULL || web_data->header == NULL";
     const std::string cookie = "30 cookie_buf == NULL || cookie_buf_len == NULL";
     EXPECT_EQ(logged(),
               (Lines{"25 url == NULL", "25 timeout < 0", "25 url == NULL", "30 url == NULL",
-                     "30 timeout < 0", cookie, "25 url == NULL", "25 timeout < 0", web_data,
-                     web_data, "30 param == NULL", "30 param_ex == NULL", "30 param->url == NULL",
+                     "30 timeout < 0", cookie, "25 url == NULL", "25 timeout < 0", no_form,
+                     no_form, "30 param == NULL", "30 param_ex == NULL", "30 param->url == NULL",
                      "30 timeout < 0", cookie, "35 not support version:1 cur support version :0",
                      "30 param->version < 0", "30 param->size != sizeof(QuillnetSubmitParam)",
                      "30 param_ex->size != sizeof(QuillnetSubmitParamEx)",
@@ -420,12 +422,12 @@ TEST_F(Submit, OptionDocumentAndMultipartOnTheWire) {
 
     // No "headers" array: both abandon the request before any traffic.
     const size_t requests = server.requests().size();
-    for (const char* doc : {"{not json", "{}", R"({"headers":"X-A: 1"})", R"({"headers":{"a":1}})",
+    for (const char* bad : {"{not json", "{}", R"({"headers":"X-A: 1"})", R"({"headers":{"a":1}})",
                             R"(["X-A: 1"])", R"({"Headers":["X-A: 1"]})"}) {
-        SCOPED_TRACE(doc);
+        SCOPED_TRACE(bad);
         Body a, b;
-        EXPECT_EQ(quillnet_submit_ex4(url.c_str(), 10, "x", 0, 2, 2, doc, &a.ptr, &a.len), -1);
-        EXPECT_EQ(quillnet_submit_multipart_ex(url.c_str(), 10, form.get(), 0, doc, &b.ptr,
+        EXPECT_EQ(quillnet_submit_ex4(url.c_str(), 10, "x", 0, 2, 2, bad, &a.ptr, &a.len), -1);
+        EXPECT_EQ(quillnet_submit_multipart_ex(url.c_str(), 10, form.get(), 0, bad, &b.ptr,
                                                &b.len),
                   -1);
         EXPECT_EQ(a.str() + b.str() + std::to_string(a.len) + std::to_string(b.len), "00");

@@ -7,6 +7,7 @@
 
 #include "cache/web_req_cache.h"
 #include "curl/libcurl_wrapper.h"
+#include "curl/transfer.h"
 #include "host/host_objects.h"
 #include "log/log_record.h"
 #include "platform/platform.h"
@@ -40,7 +41,12 @@ SpanTimer::~SpanTimer() {
     if (!callback_) return;
     const auto elapsed = std::chrono::steady_clock::now() - start_;
     const int64_t ns = std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count();
-    callback_(ns / 1000000);
+    // A report that cannot be made (no memory for its line) is dropped: a
+    // destructor must not throw, least of all while a failure unwinds.
+    try {
+        callback_(ns / 1000000);
+    } catch (...) {
+    }
 }
 
 namespace qn {
@@ -77,9 +83,9 @@ int timed_easy_perform(CURL* curl, const std::string& url, const char* request, 
     auto fetch = [&]() {
         CLibcurlWrapper& lib = CLibcurlWrapper::instance();
         lib.curl_easy_setopt(curl, CURLOPT_TCP_NODELAY, 1L);
-        // Every easy transfer connects within 5 seconds, whatever the caller
+        // Every easy transfer connects within this time, whatever the caller
         // set before.
-        lib.curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 5L);
+        lib.curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, qn::curl::kPerformConnectTimeoutSeconds);
         result = lib.curl_easy_perform(curl);
         WebReqCacheValue value;
         if (keep_answer && result == CURLE_OK && recv->buf != nullptr) {

@@ -44,9 +44,9 @@ bool is_cached_path(const std::string& url) {
 }
 
 WebReqCache::WebReqCache(size_t capacity, std::chrono::seconds max_age, NowFunction now)
-    : capacity_(capacity),
+    : now_(now != nullptr ? now : &Clock::now),
+      capacity_(capacity),
       max_age_(max_age),
-      now_(now != nullptr ? now : &Clock::now),
       cleanup_interval_(std::chrono::seconds(10)) {
     cleaner_ = std::thread([this] { CleanerLoop(); });
 }
@@ -57,30 +57,30 @@ WebReqCache::~WebReqCache() {
 
 namespace {
 
-WebReqCache* g_instance = nullptr;
-
 // Joins the process-wide cache's clean-up thread when the library is
 // unloaded or the process exits, so that no library code runs after that
 // and no thread is left behind. The cache itself stays: a host thread that
 // still sends a request during exit finds it intact, only without purges.
-struct CleanerGuard {
-    ~CleanerGuard() {
-        if (g_instance != nullptr) g_instance->StopCleaner();
-    }
+class CleanerGuard {
+public:
+    explicit CleanerGuard(WebReqCache* cache) : cache_(cache) {}
+    ~CleanerGuard() { cache_->StopCleaner(); }
+
+private:
+    WebReqCache* cache_;
 };
 
 }  // namespace
 
 WebReqCache& WebReqCache::instance() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        g_instance = new WebReqCache(1000, std::chrono::seconds(10));
+    static WebReqCache* const cache = [] {
+        WebReqCache* made = new WebReqCache(1000, std::chrono::seconds(10));
         // Registered with the cache's creation, so that at exit it runs
         // before the end of everything the library set up before it.
-        static CleanerGuard guard;
-        (void)guard;
-    });
-    return *g_instance;
+        static CleanerGuard guard(made);
+        return made;
+    }();
+    return *cache;
 }
 
 bool WebReqCache::Wait(const std::shared_future<WebReqCacheValue>& future,
@@ -108,7 +108,7 @@ bool WebReqCache::GetOrFetch(const WebReqCacheKey& key, WebReqCacheValue& value,
     std::shared_future<WebReqCacheValue> in_flight;
     std::shared_ptr<std::promise<WebReqCacheValue>> promise;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        qn::platform::MutexLock guard(lock_);
         if (Lookup(key, value)) return true;
         auto it = pending_.find(key);
         if (it != pending_.end()) {
@@ -121,18 +121,24 @@ bool WebReqCache::GetOrFetch(const WebReqCacheKey& key, WebReqCacheValue& value,
     }
     if (in_flight.valid()) return Wait(in_flight, value, result);
 
-    std::pair<bool, WebReqCacheValue> fetched;
     try {
-        fetched = fetch();
+        std::pair<bool, WebReqCacheValue> fetched = fetch();
+        if (fetched.first) {
+            Store(key, fetched.second, promise);
+            value = std::move(fetched.second);
+            return true;
+        }
     } catch (...) {
+        // Whatever stopped the fetch or the store (running out of memory,
+        // above all) must not leave the key pending for good: later callers
+        // would wait on a promise nobody keeps.
         ErasePending(key, promise.get());
-        promise->set_exception(std::current_exception());
+        try {
+            promise->set_exception(std::current_exception());
+        } catch (const std::future_error&) {
+            // The store got as far as giving the waiters the answer.
+        }
         throw;
-    }
-    if (fetched.first) {
-        Store(key, fetched.second, promise);
-        value = std::move(fetched.second);
-        return true;
     }
     // Not stored; the key leaves pending first, so that a caller woken by the
     // failure and asking again goes to the network rather than to this fetch.
@@ -155,7 +161,7 @@ bool WebReqCache::Lookup(const WebReqCacheKey& key, WebReqCacheValue& value) {
 
 void WebReqCache::Store(const WebReqCacheKey& key, const WebReqCacheValue& value,
                         const std::shared_ptr<std::promise<WebReqCacheValue>>& promise) {
-    std::lock_guard<std::mutex> guard(lock_);
+    qn::platform::MutexLock guard(lock_);
     const Clock::time_point now = now_();
     auto it = index_.find(key);
     if (it != index_.end()) {
@@ -164,7 +170,12 @@ void WebReqCache::Store(const WebReqCacheKey& key, const WebReqCacheValue& value
         entries_.splice(entries_.end(), entries_, it->second);
     } else {
         entries_.push_back(Entry{key, value, now});
-        index_.emplace(key, std::prev(entries_.end()));
+        try {
+            index_.emplace(key, std::prev(entries_.end()));
+        } catch (...) {
+            entries_.pop_back();  // every entry stays indexed
+            throw;
+        }
     }
     if (promise) promise->set_value(value);
     // A store without a promise is an answer from outside any fetch; it
@@ -178,13 +189,13 @@ void WebReqCache::Store(const WebReqCacheKey& key, const WebReqCacheValue& value
 }
 
 void WebReqCache::ErasePending(const WebReqCacheKey& key, const void* owner) {
-    std::lock_guard<std::mutex> guard(lock_);
+    qn::platform::MutexLock guard(lock_);
     auto p = pending_.find(key);
     if (p != pending_.end() && p->second.owner == owner) pending_.erase(p);
 }
 
 void WebReqCache::Clear() {
-    std::lock_guard<std::mutex> guard(lock_);
+    qn::platform::MutexLock guard(lock_);
     entries_.clear();
     index_.clear();
     pending_.clear();
@@ -207,10 +218,13 @@ void WebReqCache::CleanerLoop() {
     const std::chrono::seconds interval = std::max(cleanup_interval_, std::chrono::seconds(1));
     while (!stop_.load()) {
         // Requests never wait for a purge: a busy cache skips this round.
-        std::unique_lock<std::mutex> table(lock_, std::try_to_lock);
-        if (table.owns_lock()) {
-            PurgeStale();
-            table.unlock();
+        if (lock_.try_lock()) {
+            try {
+                PurgeStale();
+            } catch (...) {
+                // Out of memory for a log line: the rest waits for the next round.
+            }
+            lock_.unlock();
         }
         std::unique_lock<std::mutex> sleeping(stop_mutex_);
         stop_signal_.wait_for(sleeping, interval, [this] { return stop_.load(); });
@@ -225,19 +239,4 @@ void WebReqCache::StopCleaner() {
     stop_signal_.notify_all();
     std::lock_guard<std::mutex> joining(join_mutex_);
     if (cleaner_.joinable() && cleaner_.get_id() != std::this_thread::get_id()) cleaner_.join();
-}
-
-void WebReqCache::SetClock(NowFunction now) {
-    std::lock_guard<std::mutex> guard(lock_);
-    now_ = now != nullptr ? now : &Clock::now;
-}
-
-size_t WebReqCache::size() {
-    std::lock_guard<std::mutex> guard(lock_);
-    return entries_.size();
-}
-
-size_t WebReqCache::pending_count() {
-    std::lock_guard<std::mutex> guard(lock_);
-    return pending_.size();
 }

@@ -18,6 +18,8 @@
 #include <unordered_map>
 #include <utility>
 
+#include "platform/thread_safety.h"
+
 // True when `url` ends with one of the six cached REST paths. Case-sensitive;
 // a query string or a trailing slash after the path makes it false.
 bool is_cached_path(const std::string& url);
@@ -45,7 +47,8 @@ public:
     // Runs the transfer: (success, answer).
     using FetchFunction = std::function<std::pair<bool, WebReqCacheValue>()>;
 
-    // Starts the clean-up thread, whose first purge runs at once.
+    // Starts the clean-up thread, whose first purge runs at once. Throws
+    // std::system_error when the thread cannot be started.
     WebReqCache(size_t capacity, std::chrono::seconds max_age, NowFunction now = &Clock::now);
     // Stops the clean-up thread. The process-wide instance is never destroyed.
     ~WebReqCache();
@@ -65,43 +68,28 @@ public:
     // code there. When this call's fetch fails, that code is handed to every
     // caller waiting on it; when this call waited on a fetch that failed, the
     // failed fetch's code is written there. Either way the answer is false.
+    // An exception from `fetch` (or from storing its answer) leaves the call,
+    // after the key has left pending and the waiters have been woken with it.
     bool GetOrFetch(const WebReqCacheKey& key, WebReqCacheValue& value, const FetchFunction& fetch,
-                    int* result = nullptr);
-
-    // True with `value` set for a fresh entry, whose age restarts now. A
-    // stale entry stays where it is. The caller holds Mutex().
-    bool Lookup(const WebReqCacheKey& key, WebReqCacheValue& value);
+                    int* result = nullptr) QN_EXCLUDES(lock_);
 
     // Stores (or replaces, in place) the answer, gives it to `promise` when
     // set, ends the key's pending fetch, and evicts the least recently used
     // answers beyond capacity.
     void Store(const WebReqCacheKey& key, const WebReqCacheValue& value,
-               const std::shared_ptr<std::promise<WebReqCacheValue>>& promise);
+               const std::shared_ptr<std::promise<WebReqCacheValue>>& promise) QN_EXCLUDES(lock_);
 
     // Forgets every answer and every pending fetch. Fetches in flight go on:
     // their callers and waiters keep their own promise and future, and the
     // answer is stored afterwards as a new entry.
-    void Clear();
-
-    // Removes the entries older than the maximum age, writing one log line
-    // each. The caller holds Mutex().
-    void PurgeStale();
-
-    // The clean-up thread's body: a purge every interval (when the lock is
-    // free) until stop is set.
-    void CleanerLoop();
+    void Clear() QN_EXCLUDES(lock_);
 
     // Sets stop and joins the clean-up thread; it wakes at once. Idempotent.
     void StopCleaner();
 
-    std::mutex& Mutex() { return lock_; }
-    void SetClock(NowFunction now);
-    size_t size();
-    size_t pending_count();
-    // Callers blocked right now on another caller's fetch.
-    size_t waiting() const { return waiting_.load(); }
-
 private:
+    friend class WebReqCacheTestPeer;  // tests: clock, counts, a purge on demand
+
     struct Entry {
         WebReqCacheKey key;
         WebReqCacheValue value;
@@ -116,22 +104,33 @@ private:
         const void* owner;
     };
 
+    // True with `value` set for a fresh entry, whose age restarts now. A
+    // stale entry stays where it is.
+    bool Lookup(const WebReqCacheKey& key, WebReqCacheValue& value) QN_REQUIRES(lock_);
+    // Removes the entries older than the maximum age, writing one log line
+    // each.
+    void PurgeStale() QN_REQUIRES(lock_);
+    // The clean-up thread's body: a purge every interval (when the lock is
+    // free) until stop is set.
+    void CleanerLoop() QN_EXCLUDES(lock_);
+
     bool Wait(const std::shared_future<WebReqCacheValue>& future, WebReqCacheValue& value,
               int* result);
-    void ErasePending(const WebReqCacheKey& key, const void* owner);
+    void ErasePending(const WebReqCacheKey& key, const void* owner) QN_EXCLUDES(lock_);
     bool IsStale(const Entry& entry, Clock::time_point now) const {
         return now - entry.stamp > max_age_;
     }
 
-    EntryList entries_;
-    std::unordered_map<WebReqCacheKey, EntryList::iterator, WebReqCacheKeyHash> index_;
-    std::unordered_map<WebReqCacheKey, Pending, WebReqCacheKeyHash> pending_;
-    std::mutex lock_;
+    qn::platform::Mutex lock_;
+    EntryList entries_ QN_GUARDED_BY(lock_);
+    std::unordered_map<WebReqCacheKey, EntryList::iterator, WebReqCacheKeyHash> index_
+        QN_GUARDED_BY(lock_);
+    std::unordered_map<WebReqCacheKey, Pending, WebReqCacheKeyHash> pending_ QN_GUARDED_BY(lock_);
+    NowFunction now_ QN_GUARDED_BY(lock_);
     const size_t capacity_;
     const std::chrono::seconds max_age_;
-    NowFunction now_;  // guarded by lock_
     const std::chrono::seconds cleanup_interval_;
-    std::atomic<size_t> waiting_{0};
+    std::atomic<size_t> waiting_{0};  // callers blocked on another caller's fetch
 
     // The clean-up thread sleeps on its own mutex and condition, never on
     // lock_, so a stop wakes it without waiting for requests.

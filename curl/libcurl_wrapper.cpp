@@ -60,11 +60,8 @@ CLibcurlWrapper::CLibcurlWrapper() {
 }
 
 CLibcurlWrapper& CLibcurlWrapper::instance() {
-    // Created once and never destroyed: transfers may still run on other
-    // threads while the process exits. A failed construction throws out of
-    // call_once, which leaves the flag unset so the next caller retries.
-    static qn::platform::OnceFlag once;
-    static CLibcurlWrapper* wrapper = nullptr;
-    qn::platform::run_once(once, [] { wrapper = new CLibcurlWrapper(); });
+    // A construction that throws leaves the static unset (and frees what it
+    // took), so the next caller loads again.
+    static CLibcurlWrapper* const wrapper = new CLibcurlWrapper();
     return *wrapper;
 }

@@ -25,7 +25,7 @@ CModuleCache& CModuleCache::instance() {
 }
 
 qn::platform::ModuleHandle CModuleCache::Get(const std::string& path) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    qn::platform::MutexLock lock(mutex_);
     auto it = modules_.find(path);
     if (it != modules_.end()) return it->second;
     qn::platform::ModuleHandle module = qn::platform::load_module_path(path);

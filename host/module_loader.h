@@ -3,11 +3,11 @@
 #define QN_HOST_MODULE_LOADER_H
 
 #include <map>
-#include <mutex>
 #include <string>
 
 #include "host/mj_ref.h"
 #include "platform/platform.h"
+#include "platform/thread_safety.h"
 
 // Process-wide map from module path to loaded module. Modules are loaded
 // once and never unloaded; a failed load is not remembered, so the next
@@ -15,12 +15,12 @@
 class CModuleCache {
 public:
     static CModuleCache& instance();
-    qn::platform::ModuleHandle Get(const std::string& path);
+    qn::platform::ModuleHandle Get(const std::string& path) QN_EXCLUDES(mutex_);
 
 private:
     CModuleCache() = default;
-    std::mutex mutex_;
-    std::map<std::string, qn::platform::ModuleHandle> modules_;
+    qn::platform::Mutex mutex_;
+    std::map<std::string, qn::platform::ModuleHandle> modules_ QN_GUARDED_BY(mutex_);
 };
 
 // One module file beside the host executable and its CreateMJObject.

@@ -6,6 +6,9 @@ namespace qn {
 namespace log {
 
 Record::~Record() {
+    // A record whose building was cut short by an exception (an append that
+    // ran out of memory) is not written half-made.
+    if (std::uncaught_exceptions() > uncaught_) return;
     // A destructor must not throw; a record that cannot be written is lost.
     try {
         CLogger::instance().Write(text_, level_);

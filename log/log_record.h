@@ -9,6 +9,7 @@
 #define QN_LOG_LOG_RECORD_H
 
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <type_traits>
 
@@ -21,7 +22,7 @@ constexpr uint32_t kLevelError = 35;
 
 class Record {
 public:
-    explicit Record(uint32_t level) : level_(level) {}
+    explicit Record(uint32_t level) : level_(level), uncaught_(std::uncaught_exceptions()) {}
     ~Record();
     Record(const Record&) = delete;
     Record& operator=(const Record&) = delete;
@@ -52,6 +53,7 @@ public:
 
 private:
     uint32_t level_;
+    int uncaught_;  // exceptions in flight when the record was begun
     std::string text_;
 };
 

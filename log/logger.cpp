@@ -91,9 +91,7 @@ void ApplyConfig(const ConfigMap& config, LogSettings* settings) {
 }  // namespace qn
 
 CLogger& CLogger::instance() {
-    static qn::platform::OnceFlag once;
-    static CLogger* logger = nullptr;
-    qn::platform::run_once(once, [] { logger = new CLogger(); });
+    static CLogger* const logger = new CLogger();
     return *logger;
 }
 

@@ -5,9 +5,7 @@
 #define QN_PLATFORM_H
 
 #include <cstdint>
-#include <mutex>
 #include <string>
-#include <utility>
 
 namespace qn {
 namespace platform {
@@ -54,14 +52,6 @@ uint32_t main_thread_id();
 
 // Debugger output: OutputDebugStringA on Windows, stderr elsewhere.
 void debug_output(const char* text);
-
-// Once-only initialisation. Concurrent first callers wait for the one run;
-// when it throws, the flag stays unset and a later call runs it again.
-using OnceFlag = std::once_flag;
-template <class Fn>
-void run_once(OnceFlag& flag, Fn&& fn) {
-    std::call_once(flag, std::forward<Fn>(fn));
-}
 
 }  // namespace platform
 }  // namespace qn

@@ -44,6 +44,7 @@
 #include "platform.h"
 #include "record_escape.h"
 #include "text.h"
+#include "thread_safety.h"
 
 namespace fs = std::filesystem;
 
@@ -273,9 +274,14 @@ struct Channel {
 class Runtime {
 public:
     static Runtime& Get() {
-        static std::once_flag once;
-        std::call_once(once, [] { instance_.store(new Runtime(), std::memory_order_release); });
-        return *instance_.load(std::memory_order_acquire);
+        static Runtime* const runtime = [] {
+            Runtime* made = new Runtime();
+            // Also published for the exit and fork hooks, which must not
+            // create it.
+            instance_.store(made, std::memory_order_release);
+            return made;
+        }();
+        return *runtime;
     }
 
     // At normal process exit (or module unload): everything queued reaches
@@ -309,7 +315,7 @@ public:
     // writes there. Call only inside an admitted Entry.
     std::shared_ptr<Channel> Acquire(const std::string& dir, const std::string& module) {
         const std::string key = dir + module;
-        std::lock_guard<std::mutex> lock(channels_mutex_);
+        qn::platform::MutexLock lock(channels_mutex_);
         auto& slot = channels_[key];
         if (auto existing = slot.lock()) return existing;
 
@@ -342,7 +348,7 @@ private:
 
     std::vector<std::shared_ptr<Channel>> LiveChannels() {
         std::vector<std::shared_ptr<Channel>> live;
-        std::lock_guard<std::mutex> lock(channels_mutex_);
+        qn::platform::MutexLock lock(channels_mutex_);
         for (auto it = channels_.begin(); it != channels_.end();) {
             if (auto channel = it->second.lock()) {
                 live.push_back(std::move(channel));
@@ -377,8 +383,8 @@ private:
     std::atomic<int> inside_{0};
 
     // Everything the threads use is declared (so constructed) before them.
-    std::mutex channels_mutex_;
-    std::map<std::string, std::weak_ptr<Channel>> channels_;
+    qn::platform::Mutex channels_mutex_;
+    std::map<std::string, std::weak_ptr<Channel>> channels_ QN_GUARDED_BY(channels_mutex_);
     std::shared_ptr<spdlog::details::thread_pool> pool_;
     std::unique_ptr<spdlog::details::periodic_worker> flusher_;
 };
@@ -444,7 +450,7 @@ public:
             }
             Runtime::Entry entry(runtime_);
             if (!entry) return mj::MJ_E_FAIL;
-            std::lock_guard<std::mutex> lock(mutex_);
+            qn::platform::MutexLock lock(mutex_);
             UseLocked(runtime_.Acquire(ConfigDir() + "log/", module));
             return mj::MJ_S_OK;
         } catch (...) {
@@ -461,7 +467,7 @@ public:
         if (options == nullptr) return mj::MJ_E_POINTER;
         Channel* channel;
         {
-            std::lock_guard<std::mutex> lock(mutex_);
+            qn::platform::MutexLock lock(mutex_);
             options_ = *options;
             has_options_ = true;
             channel = channel_.load(std::memory_order_relaxed);
@@ -490,13 +496,13 @@ private:
     Channel* CurrentChannel() {
         Channel* channel = channel_.load(std::memory_order_acquire);
         if (channel != nullptr) return channel;
-        std::lock_guard<std::mutex> lock(mutex_);
+        qn::platform::MutexLock lock(mutex_);
         channel = channel_.load(std::memory_order_relaxed);
         if (channel == nullptr) channel = UseLocked(runtime_.Acquire(ConfigDir() + "log/", kDefaultModule));
         return channel;
     }
 
-    Channel* UseLocked(std::shared_ptr<Channel> channel) {
+    Channel* UseLocked(std::shared_ptr<Channel> channel) QN_REQUIRES(mutex_) {
         Channel* raw = channel.get();
         if (std::find(held_.begin(), held_.end(), channel) == held_.end()) held_.push_back(std::move(channel));
         if (has_options_) raw->file->Configure(options_);
@@ -510,10 +516,10 @@ private:
     // the sink has used stays in held_ until the sink is released, so a
     // Write racing a change of name never finds its channel freed.
     std::atomic<Channel*> channel_{nullptr};
-    std::mutex mutex_;
-    std::vector<std::shared_ptr<Channel>> held_;  // guarded by mutex_
-    mj::MJLogOptions options_{};                  // guarded by mutex_
-    bool has_options_ = false;                    // guarded by mutex_
+    qn::platform::Mutex mutex_;
+    std::vector<std::shared_ptr<Channel>> held_ QN_GUARDED_BY(mutex_);
+    mj::MJLogOptions options_ QN_GUARDED_BY(mutex_){};
+    bool has_options_ QN_GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "object.h"
+#include "thread_safety.h"
 
 namespace mjbase {
 
@@ -34,7 +35,7 @@ public:
 
     mj::result_t MJ_CALL GetText(const char* name, char* buffer, int32_t* size) override {
         if (name == nullptr || size == nullptr) return mj::MJ_E_POINTER;
-        std::lock_guard<std::mutex> lock(mutex_);
+        qn::platform::MutexLock lock(mutex_);
         const auto it = values_.find(name);
         if (it == values_.end() || it->second.type != mj::MJ_PARAM_TEXT) return mj::MJ_E_FAIL;
         const std::string& text = it->second.text;
@@ -50,7 +51,7 @@ public:
 
     mj::result_t MJ_CALL GetType(const char* name, int32_t* type) override {
         if (name == nullptr || type == nullptr) return mj::MJ_E_POINTER;
-        std::lock_guard<std::mutex> lock(mutex_);
+        qn::platform::MutexLock lock(mutex_);
         const auto it = values_.find(name);
         if (it == values_.end()) return mj::MJ_E_FAIL;
         *type = it->second.type;
@@ -77,7 +78,7 @@ public:
     // Integers and booleans are both integers underneath.
     mj::result_t MJ_CALL GetInt(const char* name, int64_t* value) override {
         if (name == nullptr || value == nullptr) return mj::MJ_E_POINTER;
-        std::lock_guard<std::mutex> lock(mutex_);
+        qn::platform::MutexLock lock(mutex_);
         const auto it = values_.find(name);
         if (it == values_.end()) return mj::MJ_E_FAIL;
         if (it->second.type != mj::MJ_PARAM_INT && it->second.type != mj::MJ_PARAM_BOOL) return mj::MJ_E_FAIL;
@@ -89,7 +90,7 @@ public:
     // a double is lossless enough for what hubcore hands over.
     mj::result_t MJ_CALL GetDouble(const char* name, double* value) override {
         if (name == nullptr || value == nullptr) return mj::MJ_E_POINTER;
-        std::lock_guard<std::mutex> lock(mutex_);
+        qn::platform::MutexLock lock(mutex_);
         const auto it = values_.find(name);
         if (it == values_.end()) return mj::MJ_E_FAIL;
         if (it->second.type == mj::MJ_PARAM_DOUBLE) {
@@ -107,7 +108,7 @@ private:
     mj::result_t Store(const char* name, Value&& v) {
         try {
             std::string key(name);
-            std::lock_guard<std::mutex> lock(mutex_);
+            qn::platform::MutexLock lock(mutex_);
             values_[std::move(key)] = std::move(v);
             return mj::MJ_S_OK;
         } catch (...) {
@@ -115,8 +116,8 @@ private:
         }
     }
 
-    std::mutex mutex_;
-    std::map<std::string, Value> values_;
+    qn::platform::Mutex mutex_;
+    std::map<std::string, Value> values_ QN_GUARDED_BY(mutex_);
 };
 
 }  // namespace

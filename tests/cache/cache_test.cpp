@@ -35,6 +35,29 @@
 using std::chrono::nanoseconds;
 using std::chrono::seconds;
 
+// The cache's insides, for the tests only.
+class WebReqCacheTestPeer {
+public:
+    static void SetClock(WebReqCache& cache, WebReqCache::NowFunction now) {
+        qn::platform::MutexLock lock(cache.lock_);
+        cache.now_ = now;
+    }
+    static size_t Size(WebReqCache& cache) {
+        qn::platform::MutexLock lock(cache.lock_);
+        return cache.entries_.size();
+    }
+    static size_t Pending(WebReqCache& cache) {
+        qn::platform::MutexLock lock(cache.lock_);
+        return cache.pending_.size();
+    }
+    static size_t Waiting(WebReqCache& cache) { return cache.waiting_.load(); }
+    static void PurgeStale(WebReqCache& cache) {
+        qn::platform::MutexLock lock(cache.lock_);
+        cache.PurgeStale();
+    }
+};
+using Peer = WebReqCacheTestPeer;
+
 namespace {
 
 constexpr char kTree[] = "/plume/device/queryDeviceOrgTree";
@@ -134,13 +157,13 @@ TEST(CacheAge, FreshUpToTenSecondsRenewedByReadsAndReplacedInPlace) {
     advance(seconds(10) + nanoseconds(1));
     EXPECT_EQ(cached(cache, key("q")), "<none>");
     EXPECT_EQ(cached(cache, key("q")), "<none>") << "a stale read does not renew";
-    EXPECT_EQ(cache.size(), 2u) << "stale answers stay until replaced or purged";
+    EXPECT_EQ(Peer::Size(cache), 2u) << "stale answers stay until replaced or purged";
 
     ASSERT_TRUE(cache.GetOrFetch(key("q"), out, fetch));
     EXPECT_EQ(out.body, "fetch 2");
-    EXPECT_EQ(cache.size(), 2u) << "replaced, not added";
+    EXPECT_EQ(Peer::Size(cache), 2u) << "replaced, not added";
     EXPECT_EQ(cached(cache, key("q")), "fetch 2");
-    EXPECT_EQ(cache.pending_count(), 0u);
+    EXPECT_EQ(Peer::Pending(cache), 0u);
 }
 
 TEST(CacheEntries, OnePerUrlAndBodyAndThe1001stEvictsTheLeastRecentlyUsed) {
@@ -159,7 +182,7 @@ TEST(CacheEntries, OnePerUrlAndBodyAndThe1001stEvictsTheLeastRecentlyUsed) {
     for (int i = 0; i < 1000; ++i) store(cache, key(std::to_string(i)), "v" + std::to_string(i));
     EXPECT_EQ(cached(cache, key("0")), "v0");  // now "1" is the least recently used
     store(cache, key("1000"), "v1000");
-    EXPECT_EQ(cache.size(), 1000u);
+    EXPECT_EQ(Peer::Size(cache), 1000u);
     EXPECT_EQ(cached(cache, key("1")), "<none>");
     for (const char* k : {"0", "2", "1000"}) EXPECT_EQ(cached(cache, key(k)), std::string("v") + k);
     // Replacing an answer renews its place as well.
@@ -180,11 +203,8 @@ TEST(CachePurge, RemovesOnlyStaleAnswersAndLogsEach) {
     store(cache, key("q", "http://h/kept/at/the/edge"), "3");
     EXPECT_EQ(cached(cache, key("q", "http://h/renewed")), "2");
     advance(seconds(10));
-    {
-        std::lock_guard<std::mutex> lock(cache.Mutex());
-        cache.PurgeStale();
-    }
-    EXPECT_EQ(cache.size(), 2u);
+    Peer::PurgeStale(cache);
+    EXPECT_EQ(Peer::Size(cache), 2u);
     EXPECT_EQ(cached(cache, key("q", "http://h/kept/at/the/edge")), "3");
     const std::string log = qntest::log_path(config.path());
     EXPECT_EQ(lines(log, "-- net cache clean up:"), std::vector<std::string>{"-- net cache clean up:http://h/purged"});
@@ -206,7 +226,7 @@ class TimedPerform : public ::testing::Test {
 protected:
     void SetUp() override {
         qntest::use_config_dir(config_.path());
-        WebReqCache::instance().SetClock(&manual_now);  // answers stay fresh until a test moves it
+        Peer::SetClock(WebReqCache::instance(), &manual_now);  // answers stay fresh until a test moves it
         CLibcurlWrapper::instance().curl_global_init(CURL_GLOBAL_ALL);
         auto handler = [this](const httplib::Request& req, httplib::Response& res) {
             const int n = ++hits_;
@@ -281,7 +301,7 @@ protected:
         std::vector<std::thread> threads;
         for (size_t i = 0; i < kThreads; ++i) threads.emplace_back([&, i] { replies[i] = ask(request.c_str()); });
         EXPECT_TRUE(eventually([&] { return hits_.load() > before; }));
-        EXPECT_TRUE(eventually([] { return WebReqCache::instance().waiting() == kThreads - 1; }));
+        EXPECT_TRUE(eventually([] { return Peer::Waiting(WebReqCache::instance()) == kThreads - 1; }));
         serve(false, dropping);
         for (auto& t : threads) t.join();
         return replies;
@@ -413,8 +433,8 @@ TEST_F(TimedPerform, IdenticalRequestsInFlightShareOneTransferAndItsFailure) {
     EXPECT_EQ(lines("] perform ret:" + std::to_string(code) + " spantime:").size(), size_t{kThreads});
     EXPECT_EQ(lines("by catch"), std::vector<std::string>(kThreads - 1, "by catch == Req:q Rep:"));
     EXPECT_EQ(lines("by net"), std::vector<std::string>{"by net == Req:q Rep:"});
-    EXPECT_EQ(WebReqCache::instance().size(), 0u);
-    EXPECT_EQ(WebReqCache::instance().pending_count(), 0u);
+    EXPECT_EQ(Peer::Size(WebReqCache::instance()), 0u);
+    EXPECT_EQ(Peer::Pending(WebReqCache::instance()), 0u);
 
     // Nothing of the failure stays behind: the same requests go out again, once.
     for (const Reply& reply : ask_together("q", false)) {
@@ -425,7 +445,7 @@ TEST_F(TimedPerform, IdenticalRequestsInFlightShareOneTransferAndItsFailure) {
     EXPECT_EQ(lines("by catch == Req:q Rep:tree(q)#2").size(), size_t{kThreads - 1});
     EXPECT_EQ(lines("by net == Req:q Rep:tree(q)#2").size(), 1u);
     EXPECT_EQ(lines("] perform ret:0 spantime:").size(), size_t{kThreads});
-    EXPECT_EQ(WebReqCache::instance().pending_count(), 0u);
+    EXPECT_EQ(Peer::Pending(WebReqCache::instance()), 0u);
 }
 
 TEST_F(TimedPerform, ClearCacheExportDuringATransferNeitherBlocksNorLosesIt) {
@@ -433,10 +453,10 @@ TEST_F(TimedPerform, ClearCacheExportDuringATransferNeitherBlocksNorLosesIt) {
     Reply first;
     std::thread fetcher([&] { first = ask("q"); });
     EXPECT_TRUE(eventually([this] { return hits_.load() >= 1; }));
-    EXPECT_EQ(WebReqCache::instance().pending_count(), 1u);
+    EXPECT_EQ(Peer::Pending(WebReqCache::instance()), 1u);
     // Returns while the server still holds the transfer.
     EXPECT_EQ(quillnet_clear_cache(nullptr), 0);
-    EXPECT_EQ(WebReqCache::instance().pending_count(), 0u);
+    EXPECT_EQ(Peer::Pending(WebReqCache::instance()), 0u);
 
     serve(false);
     fetcher.join();

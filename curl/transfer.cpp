@@ -34,6 +34,10 @@ Transfer::~Transfer() {
     if (multi_ != nullptr) curl_api.curl_multi_cleanup(multi_);
 }
 
+void Transfer::use_headers() {
+    CLibcurlWrapper::instance().curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headers_.get());
+}
+
 bool Transfer::create_multi() {
     if (multi_ == nullptr) multi_ = CLibcurlWrapper::instance().curl_multi_init();
     return multi_ != nullptr;

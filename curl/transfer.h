@@ -74,6 +74,8 @@ public:
     CURLM* multi() const { return multi_; }
 
     bool append_header(const char* line) { return headers_.append(line); }
+    // Sets the header list built so far as CURLOPT_HTTPHEADER.
+    void use_headers();
 
     // Makes the multi handle for an asynchronous transfer; false when
     // libcurl could not. Call once.

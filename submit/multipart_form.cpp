@@ -13,7 +13,7 @@ constexpr const char kPartContentType[] = "multipart/form-data";
 
 }  // namespace
 
-void MultipartForm::add_parts(const web_data* data) {
+void add_web_parts(qn::curl::Form& form, const web_data* data) {
     CLibcurlWrapper& curl_api = CLibcurlWrapper::instance();
     const int count = data->header->count;
     for (int i = 0; i < count; ++i) {
@@ -23,17 +23,17 @@ void MultipartForm::add_parts(const web_data* data) {
         const long data_len = static_cast<long>(static_cast<int32_t>(part->data_len));
         switch (part->type) {
         case WEB_PART_FIELD_TYPED:
-            curl_api.curl_formadd(&first_, &last_, CURLFORM_COPYNAME, part->name,
+            curl_api.curl_formadd(form.first(), form.last(), CURLFORM_COPYNAME, part->name,
                                   CURLFORM_COPYCONTENTS, part->data, CURLFORM_CONTENTTYPE,
                                   kPartContentType, CURLFORM_END);
             break;
         case WEB_PART_FIELD:
-            curl_api.curl_formadd(&first_, &last_, CURLFORM_COPYNAME, part->name,
+            curl_api.curl_formadd(form.first(), form.last(), CURLFORM_COPYNAME, part->name,
                                   CURLFORM_COPYCONTENTS, part->data, CURLFORM_END);
             break;
         case WEB_PART_FILE:
         case WEB_PART_SENDFILE:
-            curl_api.curl_formadd(&first_, &last_, CURLFORM_COPYNAME,
+            curl_api.curl_formadd(form.first(), form.last(), CURLFORM_COPYNAME,
                                   part->type == WEB_PART_FILE ? "file" : "sendfile",
                                   CURLFORM_BUFFER, part->name, CURLFORM_BUFFERPTR, part->data,
                                   CURLFORM_BUFFERLENGTH, data_len, CURLFORM_CONTENTTYPE,
@@ -43,12 +43,6 @@ void MultipartForm::add_parts(const web_data* data) {
             break;
         }
     }
-}
-
-void MultipartForm::reset() {
-    if (first_ != nullptr) CLibcurlWrapper::instance().curl_formfree(first_);
-    first_ = nullptr;
-    last_ = nullptr;
 }
 
 }  // namespace submit

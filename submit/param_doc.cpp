@@ -54,14 +54,7 @@ bool take_digest_credentials(const char* line, CURL* curl) {
 
 }  // namespace
 
-bool append_header_line(curl_slist** list, const char* line) {
-    curl_slist* grown = CLibcurlWrapper::instance().curl_slist_append(*list, line);
-    if (grown == nullptr) return false;
-    *list = grown;
-    return true;
-}
-
-ParamDocOutcome add_param_ex_headers(const char* param_ex, curl_slist** headers,
+ParamDocOutcome add_param_ex_headers(const char* param_ex, qn::curl::StringList& headers,
                                      AuthDigestMode mode, CURL* curl) {
     ParsedDoc doc(param_ex == nullptr ? nullptr : json_tokener_parse(param_ex));
     if (doc.get() == nullptr) {
@@ -90,7 +83,7 @@ ParamDocOutcome add_param_ex_headers(const char* param_ex, curl_slist** headers,
         if (mode == AuthDigestMode::kDigestCredentials && take_digest_credentials(header, curl)) {
             continue;
         }
-        append_header_line(headers, header);
+        headers.append(header);
     }
     return ParamDocOutcome::kOk;
 }

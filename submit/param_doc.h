@@ -11,10 +11,31 @@
 
 #include <curl/curl.h>
 
+#include "curl/transfer.h"
+
 struct json_object;
 
 namespace qn {
 namespace submit {
+
+// Method codes (`submit_type`), as the synchronous submits apply them.
+constexpr int kSubmitGet = 1;
+constexpr int kSubmitPost = 2;
+constexpr int kSubmitPut = 4;
+constexpr int kSubmitDelete = 5;
+constexpr int kSubmitDirList = 6;  // FTP name-only listing
+
+// Content-type codes (`conten_type`) and the header lines they add.
+constexpr int kContentForm = 0;
+constexpr int kContentJson = 1;
+constexpr int kContentFromDocument = 2;  // the document's "headers" lines
+constexpr const char kFormContentLine[] = "Content-Type: application/x-www-form-urlencoded";
+constexpr const char kJsonContentLine[] = "Content-Type: application/json";
+constexpr const char kTextContentLine[] = "Content-Type: text/plain";
+
+// The two header lines every synchronous submit starts its list with.
+constexpr const char kAcceptCharset[] = "Accept-Charset: utf-8";
+constexpr const char kAcceptEncoding[] = "Accept-Encoding: utf-8";
 
 // What becomes of a "headers" element whose text before its first ":" is
 // exactly "auth_digest".
@@ -33,8 +54,8 @@ enum class ParamDocOutcome {
     kNoHeaders,   // "is_error(jso_headers)" was logged
 };
 
-// Appends the document's "headers" lines, in array order, to `*headers`
-// (which may start empty, i.e. null). Null elements ("is_error(jso_header)")
+// Appends the document's "headers" lines, in array order, to `headers`
+// (which may start empty). Null elements ("is_error(jso_header)")
 // and elements without text ("header == NULL") are logged and skipped; a
 // non-string element is sent as its JSON text. All log lines are level 30.
 //
@@ -42,17 +63,13 @@ enum class ParamDocOutcome {
 // A null `param_ex` counts as unparsable; callers for which an absent
 // document means something else test for it first. When libcurl cannot
 // append a line, that line is dropped and the list built so far is kept.
-ParamDocOutcome add_param_ex_headers(const char* param_ex, curl_slist** headers,
+ParamDocOutcome add_param_ex_headers(const char* param_ex, qn::curl::StringList& headers,
                                      AuthDigestMode mode, CURL* curl);
 
 // The document's "time_out" in seconds: 20000 when the document is null,
 // cannot be parsed or has no such member (see json_object_get_field_int for
 // members that are not integers).
 int param_ex_time_out(const char* param_ex);
-
-// Appends `line` to `*list` through the libcurl binding. On failure the
-// list is left as it was and false is returned.
-bool append_header_line(curl_slist** list, const char* line);
 
 }  // namespace submit
 }  // namespace qn

@@ -6,30 +6,6 @@
 
 #include "log/log_record.h"
 
-recv_data* recv_data_create(RecvDataStatus* status) {
-    recv_data* data = static_cast<recv_data*>(std::calloc(1, sizeof(recv_data)));
-    if (data == nullptr) {
-        if (status != nullptr) *status = RecvDataStatus::kNoRecord;
-        return nullptr;
-    }
-    data->buf = static_cast<char*>(std::calloc(1, kRecvDataInitialCapacity));
-    if (data->buf == nullptr) {
-        std::free(data);
-        if (status != nullptr) *status = RecvDataStatus::kNoBlock;
-        return nullptr;
-    }
-    data->capacity = kRecvDataInitialCapacity;
-    data->length = 0;
-    if (status != nullptr) *status = RecvDataStatus::kOk;
-    return data;
-}
-
-void recv_data_free(recv_data* data, bool keep_buf) {
-    if (data == nullptr) return;
-    if (!keep_buf) std::free(data->buf);
-    std::free(data);
-}
-
 size_t on_curl_recv_data(char* ptr, size_t size, size_t nmemb, void* stream) {
     if (ptr == nullptr) {
         qn::log::Error() << "on_curl_recv_data -- ptr == NULL" << "\n";
@@ -70,3 +46,54 @@ size_t on_curl_recv_data(char* ptr, size_t size, size_t nmemb, void* stream) {
     data->buf[data->length] = '\0';
     return n;
 }
+
+namespace qn {
+namespace submit {
+
+recv_data* recv_data_create(RecvDataStatus* status) {
+    recv_data* data = static_cast<recv_data*>(std::calloc(1, sizeof(recv_data)));
+    if (data == nullptr) {
+        if (status != nullptr) *status = RecvDataStatus::kNoRecord;
+        return nullptr;
+    }
+    data->buf = static_cast<char*>(std::calloc(1, kRecvDataInitialCapacity));
+    if (data->buf == nullptr) {
+        std::free(data);
+        if (status != nullptr) *status = RecvDataStatus::kNoBlock;
+        return nullptr;
+    }
+    data->capacity = kRecvDataInitialCapacity;
+    data->length = 0;
+    if (status != nullptr) *status = RecvDataStatus::kOk;
+    return data;
+}
+
+void recv_data_free(recv_data* data, bool keep_buf) {
+    if (data == nullptr) return;
+    if (!keep_buf) std::free(data->buf);
+    std::free(data);
+}
+
+bool ReceiveBuffer::create() {
+    RecvDataStatus status = RecvDataStatus::kOk;
+    data_ = recv_data_create(&status);
+    if (data_ != nullptr) return true;
+    if (status == RecvDataStatus::kNoRecord) {
+        qn::log::Error() << "recv_data == NULL" << "\n";
+    } else {
+        qn::log::Error() << "recv_data->buf == NULL" << "\n";
+    }
+    return false;
+}
+
+void ReceiveBuffer::finish(int result, char** ret_buf, int* ret_buf_len) {
+    if (data_ == nullptr) return;
+    const bool hand_out = result == 0 && ret_buf != nullptr;
+    if (hand_out) *ret_buf = data_->buf;
+    if (ret_buf_len != nullptr) *ret_buf_len = data_->length;
+    recv_data_free(data_, hand_out);
+    data_ = nullptr;
+}
+
+}  // namespace submit
+}  // namespace qn

@@ -12,6 +12,13 @@ struct recv_data {
     int32_t capacity;  // size of the block
 };
 
+// libcurl write callback (CURLOPT_WRITEFUNCTION) with the record as
+// CURLOPT_WRITEDATA. Returns the bytes taken, or 0 to abort the transfer.
+size_t on_curl_recv_data(char* ptr, size_t size, size_t nmemb, void* stream);
+
+namespace qn {
+namespace submit {
+
 constexpr int32_t kRecvDataInitialCapacity = 102400;
 
 enum class RecvDataStatus { kOk, kNoRecord, kNoBlock };
@@ -23,8 +30,30 @@ recv_data* recv_data_create(RecvDataStatus* status);
 // Frees the block (unless `keep_buf`) and the record.
 void recv_data_free(recv_data* data, bool keep_buf);
 
-// libcurl write callback (CURLOPT_WRITEFUNCTION) with the record as
-// CURLOPT_WRITEDATA. Returns the bytes taken, or 0 to abort the transfer.
-size_t on_curl_recv_data(char* ptr, size_t size, size_t nmemb, void* stream);
+// The receive buffer of one request. Creation logs its own failures
+// ("recv_data == NULL", "recv_data->buf == NULL", level 35). The record is
+// freed on every way out; the block only moves to the caller in finish().
+class ReceiveBuffer {
+public:
+    ReceiveBuffer() = default;
+    ~ReceiveBuffer() { recv_data_free(data_, false); }
+    ReceiveBuffer(const ReceiveBuffer&) = delete;
+    ReceiveBuffer& operator=(const ReceiveBuffer&) = delete;
+
+    bool create();
+    recv_data* get() const { return data_; }
+
+    // The end of every submit: on success with an out-pointer the block
+    // goes to `*ret_buf`, otherwise it is freed (the caller's `*ret_buf` is
+    // then left as it was); `*ret_buf_len`, when given, gets the bytes
+    // received, on failure too. The record is freed.
+    void finish(int result, char** ret_buf, int* ret_buf_len);
+
+private:
+    recv_data* data_ = nullptr;
+};
+
+}  // namespace submit
+}  // namespace qn
 
 #endif  // QN_SUBMIT_RECV_DATA_H

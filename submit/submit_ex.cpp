@@ -6,8 +6,10 @@
 #include <string>
 
 #include "Public/Helper/UrlDealwith.h"
+#include "api/export_guard.h"
 #include "cache/timed_perform.h"
 #include "curl/libcurl_wrapper.h"
+#include "curl/transfer.h"
 #include "log/log_record.h"
 #include "quillnet.h"
 #include "submit/param_doc.h"
@@ -15,10 +17,6 @@
 #include "submit/submit_internal.h"
 
 namespace {
-
-using qn::submit::EasyHandle;
-using qn::submit::HeaderList;
-using qn::submit::ReceiveBuffer;
 
 constexpr int kSupportedVersion = 0;
 constexpr const char kEmptyContent[] = "";
@@ -48,23 +46,23 @@ struct SubmitRequest {
 
 // The content-type line, or the document's lines. Returns false when the
 // request is to be abandoned before the transfer.
-bool add_content_type(const SubmitRequest& req, CURL* curl, HeaderList& headers) {
+bool add_content_type(const SubmitRequest& req, qn::curl::Transfer& transfer) {
     switch (req.conten_type) {
-    case 1:
-        headers.append("Content-Type: application/json");
+    case qn::submit::kContentJson:
+        transfer.append_header(qn::submit::kJsonContentLine);
         return true;
-    case 2:
+    case qn::submit::kContentFromDocument:
         if (req.param_ex == nullptr) {
             qn::log::Warn() << (req.versioned ? "param_ex->param_ex == NULL" : "param_ex == NULL")
                             << "\n";
             return false;
         }
-        return qn::submit::add_param_ex_headers(req.param_ex, headers.out(),
+        return qn::submit::add_param_ex_headers(req.param_ex, transfer.headers(),
                                                 qn::submit::AuthDigestMode::kSendAsHeader,
-                                                curl) == qn::submit::ParamDocOutcome::kOk;
-    case 0:
+                                                transfer.easy()) == qn::submit::ParamDocOutcome::kOk;
+    case qn::submit::kContentForm:
         if (!req.versioned) {
-            headers.append("Content-Type: application/x-www-form-urlencoded");
+            transfer.append_header(qn::submit::kFormContentLine);
             qn::log::Info() << "CONTENT_APP_STANDARD conten_type:" << req.conten_type << "\n";
             return true;
         }
@@ -75,7 +73,7 @@ bool add_content_type(const SubmitRequest& req, CURL* curl, HeaderList& headers)
     if (req.versioned) {
         qn::log::Error() << "unknown param->conten_type:" << req.conten_type << "\n";
     } else {
-        headers.append("Content-Type: text/plain");
+        transfer.append_header(qn::submit::kTextContentLine);
         qn::log::Info() << "unknown conten_type:" << req.conten_type << "\n";
     }
     return true;
@@ -107,25 +105,19 @@ void read_redirect(const SubmitRequest& req, CURL* curl) {
 // From the receive buffer to the hand-over of the answer; the arguments
 // have been checked.
 int run_submit(const SubmitRequest& req) {
-    ReceiveBuffer recv;
+    qn::submit::ReceiveBuffer recv;
     if (!recv.create()) return -1;
-    EasyHandle easy;
-    CURL* curl = easy.get();
+    qn::curl::Transfer transfer;
+    CURL* curl = transfer.easy();
     if (curl == nullptr) return -1;
     CLibcurlWrapper& curl_api = CLibcurlWrapper::instance();
 
     // The versioned submit requests its URL as given.
     const std::string url = req.versioned ? std::string(req.url)
                                           : UrlFormat::HttpHeadDealwith::GetNewUrl(req.url);
-    curl_api.curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    qn::submit::setup_submit(curl, url, req.timeout, req.nosignal, recv.get(),
+                             qn::curl::TlsVerify::kOff);
     qn::submit::apply_submit_type(curl, req.submit_type, req.content, !req.versioned);
-    curl_api.curl_easy_setopt(curl, CURLOPT_TIMEOUT, static_cast<long>(req.timeout));
-    curl_api.curl_easy_setopt(curl, CURLOPT_NOSIGNAL, static_cast<long>(req.nosignal));
-    curl_api.curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 20L);
-    curl_api.curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &on_curl_recv_data);
-    curl_api.curl_easy_setopt(curl, CURLOPT_WRITEDATA, recv.get());
-    curl_api.curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
-    curl_api.curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
     if (!req.versioned && req.need_ssl_ec_curves != nullptr) {
         qn::log::Info() << "---------------need_ssl_ec_curves:---------------" << req.need_ssl_ec_curves
                         << "\n";
@@ -137,12 +129,10 @@ int run_submit(const SubmitRequest& req) {
         curl_api.curl_easy_setopt(curl, CURLOPT_COOKIE, req.need_set_cookie);
     }
 
-    HeaderList headers;
-    headers.append(qn::submit::kAcceptCharset);
-    headers.append(qn::submit::kAcceptEncoding);
+    qn::submit::start_headers(transfer);
     int result = -1;
-    if (add_content_type(req, curl, headers)) {
-        curl_api.curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
+    if (add_content_type(req, transfer)) {
+        transfer.use_headers();
         // An empty file name switches the cookie engine on without reading
         // anything.
         if (req.need_get_cookie != 0) curl_api.curl_easy_setopt(curl, CURLOPT_COOKIEFILE, "");
@@ -151,27 +141,24 @@ int run_submit(const SubmitRequest& req) {
         read_redirect(req, curl);
         if (code != CURLE_OK) {
             if (req.versioned) {
-                qn::log::Error() << "error: CLibcurlWrapper::instance().curl_easy_perform(curl)["
-                                 << code << "] != CURLE_OK, url:" << req.url
-                                 << " content:" << req.content << "\n";
-            } else {
-                qn::log::Error() << "error: CLibcurlWrapper::instance().curl_easy_perform(curl)["
-                                 << code << "] != CURLE_OK," << req.url << "," << req.content
+                qn::log::Error() << qn::submit::kPerformFailed << code
+                                 << "] != CURLE_OK, url:" << req.url << " content:" << req.content
                                  << "\n";
+            } else {
+                qn::log::Error() << qn::submit::kPerformFailed << code << "] != CURLE_OK,"
+                                 << req.url << "," << req.content << "\n";
             }
         } else {
             result = collect_cookies(req.need_get_cookie, curl, req.cookie_buf, req.cookie_buf_len);
         }
     }
-
-    headers.reset();
-    easy.reset();
     recv.finish(result, req.ret_buf, req.ret_buf_len);
     return result;
 }
 
 }  // namespace
 
+// ex2 to ex6 only fill in defaults; they run inside ex7's guard.
 extern "C" QUILLNET_API int quillnet_submit_ex2(const char* url, int timeout, const char* content,
                                                 int nosignal, int submit_type, char** ret_buf,
                                                 int* ret_buf_len) {
@@ -222,93 +209,97 @@ extern "C" QUILLNET_API int quillnet_submit_ex7(const char* url, int timeout, co
                                                 char** cookie_buf, int* cookie_buf_len,
                                                 const char* need_set_cookie,
                                                 const char* need_ssl_ec_curves) {
-    if (!qn::submit::check_url_and_timeout(url, timeout, qn::log::kLevelWarn)) return -1;
-    if (need_get_cookie != 0 && (cookie_buf == nullptr || cookie_buf_len == nullptr)) {
-        qn::log::Warn() << "cookie_buf == NULL || cookie_buf_len == NULL" << "\n";
-        return -1;
-    }
-    if (ret_buf == nullptr) qn::log::Warn() << "ret_buf == NULL" << "\n";
+    return qn::api::guarded("quillnet_submit_ex7", -1, [&]() -> int {
+        if (!qn::submit::check_url_and_timeout(url, timeout, qn::log::kLevelWarn)) return -1;
+        if (need_get_cookie != 0 && (cookie_buf == nullptr || cookie_buf_len == nullptr)) {
+            qn::log::Warn() << "cookie_buf == NULL || cookie_buf_len == NULL" << "\n";
+            return -1;
+        }
+        if (ret_buf == nullptr) qn::log::Warn() << "ret_buf == NULL" << "\n";
 
-    SubmitRequest req;
-    req.url = url;
-    req.timeout = timeout;
-    req.content = content == nullptr ? kEmptyContent : content;
-    req.nosignal = nosignal;
-    req.submit_type = submit_type;
-    req.conten_type = conten_type;
-    req.param_ex = param_ex;
-    req.ret_buf = ret_buf;
-    req.ret_buf_len = ret_buf_len;
-    req.http_code = http_code;
-    req.redirect_url = redirect_url;
-    req.need_get_cookie = need_get_cookie;
-    req.cookie_buf = cookie_buf;
-    req.cookie_buf_len = cookie_buf_len;
-    req.need_set_cookie = need_set_cookie;
-    req.need_ssl_ec_curves = need_ssl_ec_curves;
-    return qn::submit::fail_on_bad_alloc([&] { return run_submit(req); });
+        SubmitRequest req;
+        req.url = url;
+        req.timeout = timeout;
+        req.content = content == nullptr ? kEmptyContent : content;
+        req.nosignal = nosignal;
+        req.submit_type = submit_type;
+        req.conten_type = conten_type;
+        req.param_ex = param_ex;
+        req.ret_buf = ret_buf;
+        req.ret_buf_len = ret_buf_len;
+        req.http_code = http_code;
+        req.redirect_url = redirect_url;
+        req.need_get_cookie = need_get_cookie;
+        req.cookie_buf = cookie_buf;
+        req.cookie_buf_len = cookie_buf_len;
+        req.need_set_cookie = need_set_cookie;
+        req.need_ssl_ec_curves = need_ssl_ec_curves;
+        return run_submit(req);
+    });
 }
 
 extern "C" QUILLNET_API int quillnet_submit_common(QuillnetSubmitParam* param,
                                                    QuillnetSubmitParamEx* param_ex) {
-    if (param == nullptr) {
-        qn::log::Warn() << "param == NULL" << "\n";
-        return -1;
-    }
-    if (param_ex == nullptr) {
-        qn::log::Warn() << "param_ex == NULL" << "\n";
-        return -1;
-    }
-    if (param->url == nullptr) {
-        qn::log::Warn() << "param->url == NULL" << "\n";
-        return -1;
-    }
-    if (param->timeout < 0) {
-        qn::log::Warn() << "timeout < 0" << "\n";
-        return -1;
-    }
-    if (param_ex->need_get_cookie != 0 &&
-        (param_ex->cookie_buf == nullptr || param_ex->cookie_buf_len == nullptr)) {
-        qn::log::Warn() << "cookie_buf == NULL || cookie_buf_len == NULL" << "\n";
-        return -1;
-    }
-    // Written back into the caller's record, as documented in the header.
-    if (param->content == nullptr) param->content = kEmptyContent;
-    if (param_ex->ret_buf == nullptr) qn::log::Warn() << "param_ex->ret_buf == NULL" << "\n";
+    return qn::api::guarded("quillnet_submit_common", -1, [&]() -> int {
+        if (param == nullptr) {
+            qn::log::Warn() << "param == NULL" << "\n";
+            return -1;
+        }
+        if (param_ex == nullptr) {
+            qn::log::Warn() << "param_ex == NULL" << "\n";
+            return -1;
+        }
+        if (param->url == nullptr) {
+            qn::log::Warn() << "param->url == NULL" << "\n";
+            return -1;
+        }
+        if (param->timeout < 0) {
+            qn::log::Warn() << "timeout < 0" << "\n";
+            return -1;
+        }
+        if (param_ex->need_get_cookie != 0 &&
+            (param_ex->cookie_buf == nullptr || param_ex->cookie_buf_len == nullptr)) {
+            qn::log::Warn() << "cookie_buf == NULL || cookie_buf_len == NULL" << "\n";
+            return -1;
+        }
+        // Written back into the caller's record, as documented in the header.
+        if (param->content == nullptr) param->content = kEmptyContent;
+        if (param_ex->ret_buf == nullptr) qn::log::Warn() << "param_ex->ret_buf == NULL" << "\n";
 
-    if (param->version > kSupportedVersion) {
-        qn::log::Error() << "not support version:" << param->version
-                         << " cur support version :" << kSupportedVersion << "\n";
-        return -1;
-    }
-    if (param->version < 0) {
-        qn::log::Warn() << "param->version < 0" << "\n";
-        return -1;
-    }
-    if (param->size != static_cast<int>(sizeof(QuillnetSubmitParam))) {
-        qn::log::Warn() << "param->size != sizeof(QuillnetSubmitParam)" << "\n";
-        return -1;
-    }
-    if (param_ex->size != static_cast<int>(sizeof(QuillnetSubmitParamEx))) {
-        qn::log::Warn() << "param_ex->size != sizeof(QuillnetSubmitParamEx)" << "\n";
-        return -1;
-    }
+        if (param->version > kSupportedVersion) {
+            qn::log::Error() << "not support version:" << param->version
+                             << " cur support version :" << kSupportedVersion << "\n";
+            return -1;
+        }
+        if (param->version < 0) {
+            qn::log::Warn() << "param->version < 0" << "\n";
+            return -1;
+        }
+        if (param->size != static_cast<int>(sizeof(QuillnetSubmitParam))) {
+            qn::log::Warn() << "param->size != sizeof(QuillnetSubmitParam)" << "\n";
+            return -1;
+        }
+        if (param_ex->size != static_cast<int>(sizeof(QuillnetSubmitParamEx))) {
+            qn::log::Warn() << "param_ex->size != sizeof(QuillnetSubmitParamEx)" << "\n";
+            return -1;
+        }
 
-    SubmitRequest req;
-    req.versioned = true;
-    req.url = param->url;
-    req.timeout = param->timeout;
-    req.content = param->content;
-    req.nosignal = param->nosignal;
-    req.submit_type = param->submit_type;
-    req.conten_type = param->conten_type;
-    req.param_ex = param_ex->param_ex;
-    req.ret_buf = param_ex->ret_buf;
-    req.ret_buf_len = param_ex->ret_buf_len;
-    req.http_code = param_ex->http_code;
-    req.redirect_url = param_ex->redirect_url;
-    req.need_get_cookie = param_ex->need_get_cookie;
-    req.cookie_buf = param_ex->cookie_buf;
-    req.cookie_buf_len = param_ex->cookie_buf_len;
-    return qn::submit::fail_on_bad_alloc([&] { return run_submit(req); });
+        SubmitRequest req;
+        req.versioned = true;
+        req.url = param->url;
+        req.timeout = param->timeout;
+        req.content = param->content;
+        req.nosignal = param->nosignal;
+        req.submit_type = param->submit_type;
+        req.conten_type = param->conten_type;
+        req.param_ex = param_ex->param_ex;
+        req.ret_buf = param_ex->ret_buf;
+        req.ret_buf_len = param_ex->ret_buf_len;
+        req.http_code = param_ex->http_code;
+        req.redirect_url = param_ex->redirect_url;
+        req.need_get_cookie = param_ex->need_get_cookie;
+        req.cookie_buf = param_ex->cookie_buf;
+        req.cookie_buf_len = param_ex->cookie_buf_len;
+        return run_submit(req);
+    });
 }

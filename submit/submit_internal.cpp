@@ -7,65 +7,47 @@
 #include "curl/libcurl_wrapper.h"
 #include "log/log_record.h"
 #include "submit/param_doc.h"
+#include "submit/recv_data.h"
 
 namespace qn {
 namespace submit {
 
-bool ReceiveBuffer::create() {
-    RecvDataStatus status = RecvDataStatus::kOk;
-    data_ = recv_data_create(&status);
-    if (data_ != nullptr) return true;
-    if (status == RecvDataStatus::kNoRecord) {
-        qn::log::Error() << "recv_data == NULL" << "\n";
-    } else {
-        qn::log::Error() << "recv_data->buf == NULL" << "\n";
-    }
-    return false;
+void setup_submit(CURL* curl, const std::string& url, int timeout, int nosignal, recv_data* recv,
+                  qn::curl::TlsVerify tls) {
+    qn::curl::RequestOptions options;
+    options.url = url.c_str();
+    options.timeout = timeout;
+    options.nosignal = nosignal;
+    options.write_function = &on_curl_recv_data;
+    options.write_data = recv;
+    options.tls = tls;
+    qn::curl::setup_request(curl, options);
 }
 
-void ReceiveBuffer::finish(int result, char** ret_buf, int* ret_buf_len) {
-    if (data_ == nullptr) return;
-    const bool hand_out = result == 0 && ret_buf != nullptr;
-    if (hand_out) *ret_buf = data_->buf;
-    if (ret_buf_len != nullptr) *ret_buf_len = data_->length;
-    recv_data_free(data_, hand_out);
-    data_ = nullptr;
-}
-
-EasyHandle::EasyHandle() : curl_(CLibcurlWrapper::instance().curl_easy_init()) {}
-
-void EasyHandle::reset() {
-    if (curl_ != nullptr) CLibcurlWrapper::instance().curl_easy_cleanup(curl_);
-    curl_ = nullptr;
-}
-
-void HeaderList::append(const char* line) {
-    append_header_line(&list_, line);
-}
-
-void HeaderList::reset() {
-    if (list_ != nullptr) CLibcurlWrapper::instance().curl_slist_free_all(list_);
-    list_ = nullptr;
+void start_headers(qn::curl::Transfer& transfer) {
+    transfer.append_header(kAcceptCharset);
+    transfer.append_header(kAcceptEncoding);
 }
 
 void apply_submit_type(CURL* curl, int submit_type, const char* content, bool allow_dir_list) {
     CLibcurlWrapper& curl_api = CLibcurlWrapper::instance();
     const long content_size = static_cast<long>(std::strlen(content));
     switch (submit_type) {
-    case 1:
+    case kSubmitGet:
         curl_api.curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
         return;
-    case 2:
+    case kSubmitPost:
         curl_api.curl_easy_setopt(curl, CURLOPT_POSTFIELDS, content);
         curl_api.curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, content_size);
         return;
-    case 4:
-    case 5:
-        curl_api.curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, submit_type == 4 ? "PUT" : "DELETE");
+    case kSubmitPut:
+    case kSubmitDelete:
+        curl_api.curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST,
+                                  submit_type == kSubmitPut ? "PUT" : "DELETE");
         curl_api.curl_easy_setopt(curl, CURLOPT_POSTFIELDS, content);
         curl_api.curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, content_size);
         return;
-    case 6:
+    case kSubmitDirList:
         if (allow_dir_list) {
             curl_api.curl_easy_setopt(curl, CURLOPT_DIRLISTONLY, 1L);
             return;
@@ -94,13 +76,12 @@ bool check_url_and_timeout(const char* url, int timeout, uint32_t level) {
 
 int collect_cookies(int need_get_cookie, CURL* curl, char** cookie_buf, int* cookie_buf_len) {
     if (need_get_cookie == 0) return 0;
-    CLibcurlWrapper& curl_api = CLibcurlWrapper::instance();
-    curl_slist* cookies = nullptr;
-    curl_api.curl_easy_getinfo(curl, CURLINFO_COOKIELIST, &cookies);
-    if (cookies != nullptr) {
+    // The engine's list is ours to free, whatever happens while it is read.
+    qn::curl::StringList cookies;
+    CLibcurlWrapper::instance().curl_easy_getinfo(curl, CURLINFO_COOKIELIST, cookies.out());
+    if (cookies.get() != nullptr) {
         *cookie_buf_len = 0;
-        bool enlarged = true;
-        for (const curl_slist* item = cookies; item != nullptr; item = item->next) {
+        for (const curl_slist* item = cookies.get(); item != nullptr; item = item->next) {
             const size_t line_len = item->data == nullptr ? 0 : std::strlen(item->data);
             if (line_len == 0) continue;
             // The first line starts the block afresh; later ones go after
@@ -112,8 +93,7 @@ int collect_cookies(int need_get_cookie, CURL* curl, char** cookie_buf, int* coo
                               : static_cast<char*>(std::realloc(*cookie_buf, size));
             if (grown == nullptr) {
                 qn::log::Error() << "*cookie_buf == NULL" << "\n";
-                enlarged = false;
-                break;
+                return -1;
             }
             *cookie_buf = grown;
             std::memcpy(grown + used, item->data, line_len);
@@ -121,8 +101,6 @@ int collect_cookies(int need_get_cookie, CURL* curl, char** cookie_buf, int* coo
             grown[used + line_len + 1] = '\0';
             *cookie_buf_len = static_cast<int>(size);
         }
-        curl_api.curl_slist_free_all(cookies);
-        if (!enlarged) return -1;
     }
     if (*cookie_buf_len <= 0) {
         qn::log::Warn() << "*cookie_buf_len <= 0" << "\n";

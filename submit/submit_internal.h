@@ -1,96 +1,37 @@
-// Pieces shared by the synchronous submits: owners of the per-call libcurl
-// objects and of the receive buffer, the method codes, and the cookie
-// collection.
+// Pieces shared by the synchronous submits: the argument checks, the common
+// request setup, the method codes, and the cookie collection.
 #ifndef QN_SUBMIT_SUBMIT_INTERNAL_H
 #define QN_SUBMIT_SUBMIT_INTERNAL_H
 
 #include <curl/curl.h>
 
 #include <cstdint>
-#include <new>
+#include <string>
 
-#include "submit/recv_data.h"
+#include "curl/transfer.h"
+
+struct recv_data;
 
 namespace qn {
 namespace submit {
 
-// The two header lines every synchronous submit starts its list with.
-constexpr const char kAcceptCharset[] = "Accept-Charset: utf-8";
-constexpr const char kAcceptEncoding[] = "Accept-Encoding: utf-8";
-
-// The receive buffer of one request. Creation logs its own failures
-// ("recv_data == NULL", "recv_data->buf == NULL", level 35). The record is
-// freed on every way out; the block only moves to the caller in finish().
-class ReceiveBuffer {
-public:
-    ReceiveBuffer() = default;
-    ~ReceiveBuffer() { recv_data_free(data_, false); }
-    ReceiveBuffer(const ReceiveBuffer&) = delete;
-    ReceiveBuffer& operator=(const ReceiveBuffer&) = delete;
-
-    bool create();
-    recv_data* get() const { return data_; }
-
-    // The end of every submit: on success with an out-pointer the block
-    // goes to `*ret_buf`, otherwise it is freed (the caller's `*ret_buf` is
-    // then left as it was); `*ret_buf_len`, when given, gets the bytes
-    // received, on failure too. The record is freed.
-    void finish(int result, char** ret_buf, int* ret_buf_len);
-
-private:
-    recv_data* data_ = nullptr;
-};
-
-// An easy handle made through the libcurl binding, cleaned up on every way
-// out.
-class EasyHandle {
-public:
-    EasyHandle();
-    ~EasyHandle() { reset(); }
-    EasyHandle(const EasyHandle&) = delete;
-    EasyHandle& operator=(const EasyHandle&) = delete;
-
-    CURL* get() const { return curl_; }
-    void reset();
-
-private:
-    CURL* curl_ = nullptr;
-};
-
-// A libcurl header list, freed on every way out.
-class HeaderList {
-public:
-    HeaderList() = default;
-    ~HeaderList() { reset(); }
-    HeaderList(const HeaderList&) = delete;
-    HeaderList& operator=(const HeaderList&) = delete;
-
-    curl_slist* get() const { return list_; }
-    curl_slist** out() { return &list_; }
-    void append(const char* line);
-    void reset();
-
-private:
-    curl_slist* list_ = nullptr;
-};
+// How every submit's failed transfer line begins; the code, "] != CURLE_OK"
+// and the request follow.
+constexpr const char kPerformFailed[] = "error: CLibcurlWrapper::instance().curl_easy_perform(curl)[";
 
 // The first two checks of every submit: "url == NULL" and "timeout < 0",
 // logged at the level of the export's family. False when one failed.
 bool check_url_and_timeout(const char* url, int timeout, uint32_t level);
 
-// Runs the work of a submit. Running out of memory inside the library (a
-// rewritten URL or a cached answer that cannot be copied) becomes the
-// submit's failure value: apart from the engine's load failures, no
-// exception leaves an export. The per-call owners above free what was
-// taken on the way out.
-template <class Fn>
-int fail_on_bad_alloc(Fn&& work) {
-    try {
-        return work();
-    } catch (const std::bad_alloc&) {
-        return -1;
-    }
-}
+// The options every synchronous submit sets alike: URL, time-out, signals,
+// the connect time-out, the receive buffer's write callback, and the
+// certificate handling.
+void setup_submit(CURL* curl, const std::string& url, int timeout, int nosignal, recv_data* recv,
+                  qn::curl::TlsVerify tls);
+
+// Starts the header list with the two lines every synchronous submit sends
+// first.
+void start_headers(qn::curl::Transfer& transfer);
 
 // Applies the method code of the synchronous submits. `content` is never
 // null. Code 6 (name-only FTP listing) is known only where `allow_dir_list`

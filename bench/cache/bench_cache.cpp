@@ -32,7 +32,7 @@ using Clock = std::chrono::steady_clock;
 
 int post(const std::string& url, const char* body) {
     CLibcurlWrapper& lib = CLibcurlWrapper::instance();
-    recv_data* buffer = recv_data_create(nullptr);
+    recv_data* buffer = qn::submit::recv_data_create(nullptr);
     CURL* curl = lib.curl_easy_init();
     lib.curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     lib.curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body);
@@ -41,7 +41,7 @@ int post(const std::string& url, const char* body) {
     lib.curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     const int code = timed_easy_perform(curl, url, body, buffer);
     lib.curl_easy_cleanup(curl);
-    recv_data_free(buffer, false);
+    qn::submit::recv_data_free(buffer, false);
     return code;
 }
 

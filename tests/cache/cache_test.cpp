@@ -264,7 +264,7 @@ protected:
     // handed to timed_easy_perform too unless `pass_buffer` is false.
     // `capacity` shrinks the buffer as an earlier, shorter answer leaves it.
     Reply ask(const char* request, const char* path = kTree, bool pass_buffer = true, int32_t capacity = 0) {
-        recv_data* buffer = recv_data_create(nullptr);
+        recv_data* buffer = qn::submit::recv_data_create(nullptr);
         if (capacity > 0) {
             buffer->buf = static_cast<char*>(std::realloc(buffer->buf, static_cast<size_t>(capacity)));
             std::memset(buffer->buf, 'x', static_cast<size_t>(capacity));
@@ -288,7 +288,7 @@ protected:
         EXPECT_EQ(buffer->buf[buffer->length], '\0');
         reply.body.assign(buffer->buf, static_cast<size_t>(buffer->length));
         reply.capacity = buffer->capacity;
-        recv_data_free(buffer, false);
+        qn::submit::recv_data_free(buffer, false);
         return reply;
     }
 
@@ -396,7 +396,7 @@ TEST_F(TimedPerform, MultiPerformLogsEveryTurnAndNeitherCachesNorDumps) {
     CLibcurlWrapper& lib = CLibcurlWrapper::instance();
     CURLM* multi = lib.curl_multi_init();
     CURL* easy = lib.curl_easy_init();
-    recv_data* buffer = recv_data_create(nullptr);
+    recv_data* buffer = qn::submit::recv_data_create(nullptr);
     const std::string url = server_.url(kTree);
     lib.curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
     lib.curl_easy_setopt(easy, CURLOPT_POSTFIELDS, "m");
@@ -412,7 +412,7 @@ TEST_F(TimedPerform, MultiPerformLogsEveryTurnAndNeitherCachesNorDumps) {
     lib.curl_easy_cleanup(easy);
     lib.curl_multi_cleanup(multi);
     EXPECT_STREQ(buffer->buf, "tree(m)#1");
-    recv_data_free(buffer, false);
+    qn::submit::recv_data_free(buffer, false);
 
     const auto spans = lines("[async label] curl_multi_perform ret:");
     EXPECT_EQ(spans.size(), turns);

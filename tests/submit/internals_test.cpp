@@ -27,8 +27,8 @@ using Lines = std::vector<std::string>;
 namespace {
 
 struct RecvData {
-    ~RecvData() { recv_data_free(data, false); }
-    recv_data* data = recv_data_create(nullptr);
+    ~RecvData() { qn::submit::recv_data_free(data, false); }
+    recv_data* data = qn::submit::recv_data_create(nullptr);
 };
 
 }  // namespace
@@ -128,12 +128,12 @@ TEST(Internals, DigestModeKeepsCredentialsOffTheHeaderList) {
     // (after the first colon; the last one wins).
     CURL* curl = api.curl_easy_init();
     ASSERT_NE(curl, nullptr);
-    curl_slist* list = nullptr;
+    qn::curl::StringList headers;
     const AuthDigestMode mode = AuthDigestMode::kDigestCredentials;
-    ASSERT_EQ(qn::submit::add_param_ex_headers(doc, &list, mode, curl),
+    ASSERT_EQ(qn::submit::add_param_ex_headers(doc, headers, mode, curl),
               qn::submit::ParamDocOutcome::kOk);
     Lines lines;
-    for (const curl_slist* l = list; l != nullptr; l = l->next) lines.push_back(l->data);
+    for (const curl_slist* l = headers.get(); l != nullptr; l = l->next) lines.push_back(l->data);
     EXPECT_EQ(lines, (Lines{"X-A: 1", "42", "auth_digestX: 2", "Auth_digest:c:d", "X-B: 3"}));
 
     // The credentials drive a real Digest exchange.
@@ -147,13 +147,12 @@ TEST(Internals, DigestModeKeepsCredentialsOffTheHeaderList) {
     const std::string url = server.url("/private");
     RecvData r;
     api.curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    api.curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list);
+    api.curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
     api.curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &on_curl_recv_data);
     api.curl_easy_setopt(curl, CURLOPT_WRITEDATA, r.data);
     api.curl_easy_setopt(curl, CURLOPT_TIMEOUT, 20L);
     EXPECT_EQ(api.curl_easy_perform(curl), CURLE_OK);
     api.curl_easy_cleanup(curl);
-    api.curl_slist_free_all(list);
     EXPECT_STREQ(r.data->buf, "in");
 
     const auto requests = server.requests();

@@ -106,6 +106,9 @@ typedef struct web_data {
 
 /* ---- Library frame ---------------------------------------------------- */
 
+/* 1 when started (also when already started); 0 only when start-up itself
+ * failed for want of memory. When libcurl cannot be loaded, a C++
+ * std::runtime_error leaves this call (and any other that loads it first). */
 QUILLNET_API int quillnet_startup(void);
 QUILLNET_API int quillnet_cleanup(void);
 QUILLNET_API int quillnet_release(char** ret_buf);

@@ -31,11 +31,19 @@ std::FILE* open_shared_for_reading(const std::string& path) {
 
 enum class LineRead { kLine, kLastLine, kEnd };
 
-// One line of at most kLineLimit characters, without its line feed.
+// One line of at most kLineLimit characters, without its line end. The
+// file is read as Windows reads it in text mode: "\r\n" is a line end like
+// "\n" (so a blank "\r\n" line ends the reading there too); a lone "\r" is
+// an ordinary character.
 LineRead read_line(std::FILE* file, std::string* line) {
     line->clear();
     int c;
     while ((c = std::fgetc(file)) != EOF && c != '\n') {
+        if (c == '\r') {
+            const int next = std::fgetc(file);
+            if (next == '\n') break;
+            if (next != EOF) std::ungetc(next, file);
+        }
         if (line->size() == kLineLimit) return LineRead::kLastLine;
         line->push_back(static_cast<char>(c));
     }

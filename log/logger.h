@@ -23,8 +23,8 @@ struct LogSettings {
 
 using ConfigMap = std::map<std::string, int32_t>;
 
-// Reads "key=value" lines. Lines reach at most 254 characters; the first
-// empty line ends the reading, and so does a line longer than that (its
+// Reads "key=value" lines, ended by "\n" or "\r\n". Lines reach at most 254
+// characters; the first empty line ends the reading, and so does a line longer than that (its
 // first 254 characters still count). Each line is split at every "=" with
 // empty pieces dropped; exactly two pieces make an entry, the value read
 // with atoi. Nothing is trimmed.

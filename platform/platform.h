@@ -33,8 +33,11 @@ ModuleHandle find_loaded_module(const char* file_name);
 void* find_symbol(ModuleHandle module, const char* name);
 void free_module(ModuleHandle module);
 
-// Error code of the last failed load on this thread (GetLastError on
-// Windows, errno elsewhere); 0 when the platform gives none.
+// Error code of the last failed module load or symbol lookup on this
+// thread: GetLastError on Windows; elsewhere the dynamic loader's report
+// mapped to the Windows code of the same failure (126 module not found,
+// 127 symbol not found, 193 not a loadable module, 5 access denied, 31 any
+// other); 0 before any failure.
 uint32_t last_error();
 
 // Full path of the running executable; empty when unknown.

@@ -4,10 +4,9 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
+#include <string>
 
 namespace qn {
 namespace platform {
@@ -16,14 +15,33 @@ namespace {
 
 thread_local uint32_t t_last_error = 0;
 
-ModuleHandle open_module(const char* path, int extra_flags) {
-    errno = 0;
-    void* handle = ::dlopen(path, RTLD_NOW | RTLD_LOCAL | extra_flags);
-    if (handle == nullptr) {
-        // dlopen reports through dlerror(); errno still holds the reason of
-        // the failed open() when the file was missing or unreadable.
-        t_last_error = errno != 0 ? static_cast<uint32_t>(errno) : static_cast<uint32_t>(ENOENT);
+// The dynamic loader reports its failures only as text (dlerror, kept per
+// thread). They are mapped to the codes Windows gives for the same failures,
+// so that a report reads alike on both systems and stays stable across
+// loader versions.
+constexpr uint32_t kErrorAccessDenied = 5;       // ERROR_ACCESS_DENIED
+constexpr uint32_t kErrorGenFailure = 31;        // ERROR_GEN_FAILURE: anything else
+constexpr uint32_t kErrorModNotFound = 126;      // ERROR_MOD_NOT_FOUND
+constexpr uint32_t kErrorProcNotFound = 127;     // ERROR_PROC_NOT_FOUND
+constexpr uint32_t kErrorBadExeFormat = 193;     // ERROR_BAD_EXE_FORMAT
+
+uint32_t loader_error_code(const char* text) {
+    if (text == nullptr) return kErrorGenFailure;
+    const std::string message(text);
+    const auto says = [&message](const char* part) { return message.find(part) != std::string::npos; };
+    if (says("undefined symbol")) return kErrorProcNotFound;
+    if (says("No such file")) return kErrorModNotFound;
+    if (says("Permission denied")) return kErrorAccessDenied;
+    if (says("invalid ELF header") || says("wrong ELF class") || says("file too short") ||
+        says("not an ELF")) {
+        return kErrorBadExeFormat;
     }
+    return kErrorGenFailure;
+}
+
+ModuleHandle open_module(const char* path, int extra_flags) {
+    void* handle = ::dlopen(path, RTLD_NOW | RTLD_LOCAL | extra_flags);
+    if (handle == nullptr) t_last_error = loader_error_code(::dlerror());
     return handle;
 }
 
@@ -74,7 +92,13 @@ ModuleHandle find_loaded_module(const char* file_name) {
 
 void* find_symbol(ModuleHandle module, const char* name) {
     if (module == nullptr || name == nullptr) return nullptr;
-    return ::dlsym(module, name);
+    ::dlerror();  // a symbol may be null on purpose; only a new error counts
+    void* symbol = ::dlsym(module, name);
+    if (symbol == nullptr) {
+        const char* error = ::dlerror();
+        if (error != nullptr) t_last_error = loader_error_code(error);
+    }
+    return symbol;
 }
 
 void free_module(ModuleHandle module) {

@@ -50,9 +50,12 @@ TEST(LogConfigParse, DefaultsAndPlainKeys) {
 }
 
 TEST(LogConfigParse, EmptyLineEndsTheReading) {
-    qn::log::LogSettings s = parse("log_level=30\n\nlog_max_days=9\n");
-    EXPECT_EQ(s.level, 30);
-    EXPECT_EQ(s.max_days, 5);
+    // Windows line ends read as on Windows: a blank "\r\n" line is empty.
+    for (const char* text : {"log_level=30\n\nlog_max_days=9\n", "log_level=30\r\n\r\nlog_max_days=9\r\n"}) {
+        qn::log::LogSettings s = parse(text);
+        EXPECT_EQ(s.level, 30);
+        EXPECT_EQ(s.max_days, 5);
+    }
 }
 
 TEST(LogConfigParse, PrefixedKeyWinsInEitherOrder) {

@@ -8,6 +8,9 @@
 
 #include "mj/mj_interfaces.h"
 
+namespace qn {
+namespace host {
+
 template <class T>
 class MJRef {
 public:
@@ -48,5 +51,8 @@ public:
 private:
     T* p_ = nullptr;
 };
+
+}  // namespace host
+}  // namespace qn
 
 #endif  // QN_HOST_MJ_REF_H

@@ -35,8 +35,8 @@ public:
     mj::result_t CreateObject(const mj::MJCLSID& clsid, void** object) const;
 
     template <class T>
-    MJRef<T> Create(const mj::MJCLSID& clsid) const {
-        MJRef<T> ref;
+    qn::host::MJRef<T> Create(const mj::MJCLSID& clsid) const {
+        qn::host::MJRef<T> ref;
         CreateObject(clsid, ref.put());
         return ref;
     }

@@ -27,7 +27,7 @@ public:
 
 private:
     bool EnsureObject();
-    MJRef<mj::IMJFile> file_;
+    qn::host::MJRef<mj::IMJFile> file_;
 };
 
 }  // namespace MJBase

@@ -60,7 +60,7 @@ Out Convert(const In* text, size_t length, uint32_t code_page, uint32_t request,
     mj::IMJTextConverter* raw = converter();
     if (raw == nullptr) return Out();
     // Each conversion holds its own reference while it calls the converter.
-    MJRef<mj::IMJTextConverter> conv = MJRef<mj::IMJTextConverter>::Adopt(raw);
+    host::MJRef<mj::IMJTextConverter> conv = host::MJRef<mj::IMJTextConverter>::Adopt(raw);
     raw->AddRef();
     mj::MJConvertRequest req;
     req.code_page = code_page;

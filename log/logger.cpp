@@ -121,7 +121,7 @@ CLogger::CLogger() {
 void CLogger::ReadConfig() {
     std::string path;
     std::FILE* file = nullptr;
-    MJRef<mj::IMJEnvironment> env = qn::host::CreateEnvironment();
+    qn::host::MJRef<mj::IMJEnvironment> env = qn::host::CreateEnvironment();
     if (env) {
         const mj::wchar* dir = env->GetValue(mj::MJ_ENV_CONFIG_DIR, 0);
         path = qn::WideToCp936(dir);

@@ -52,7 +52,7 @@ private:
     void ReadConfig();
 
     qn::log::LogSettings settings_;
-    MJRef<mj::IMJLogSink> sink_;
+    qn::host::MJRef<mj::IMJLogSink> sink_;
 };
 
 #endif  // QN_LOG_LOGGER_H

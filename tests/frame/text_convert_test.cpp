@@ -73,7 +73,7 @@ TEST(HostObjects, ConfigurationDocument) {
     qntest::TempDir dir;
     const std::string path =
         dir.write("doc.json", R"({"srv:80": "https://", "port": 8080, "flag": true})");
-    MJRef<mj::IHubDocument> doc = qn::host::OpenConfigDocument(path);
+    qn::host::MJRef<mj::IHubDocument> doc = qn::host::OpenConfigDocument(path);
     ASSERT_TRUE(doc);
     std::string value = "untouched";
     EXPECT_TRUE(qn::host::ReadDocumentText(doc.get(), "srv:80", &value));
@@ -83,14 +83,14 @@ TEST(HostObjects, ConfigurationDocument) {
     EXPECT_FALSE(qn::host::ReadDocumentText(doc.get(), "missing", &value));
     EXPECT_EQ(value, "untouched");
 
-    MJRef<mj::IHubDocument> none = qn::host::OpenConfigDocument(dir.file("absent.json"));
+    qn::host::MJRef<mj::IHubDocument> none = qn::host::OpenConfigDocument(dir.file("absent.json"));
     EXPECT_FALSE(qn::host::ReadDocumentText(none.get(), "srv:80", &value));
 }
 
 TEST(HostObjects, LoaderArguments) {
     CModuleLoader loader("MJBase.dll");
     EXPECT_EQ(loader.CreateObject(mj::CLSID_MJParamBag, nullptr), mj::MJ_E_POINTER);
-    MJRef<mj::IMJParamBag> bag = loader.Create<mj::IMJParamBag>(mj::CLSID_MJParamBag);
+    qn::host::MJRef<mj::IMJParamBag> bag = loader.Create<mj::IMJParamBag>(mj::CLSID_MJParamBag);
     EXPECT_TRUE(bag);
     EXPECT_EQ(qn::host::ReadBagText(bag.get(), "missing", "fallback"), "fallback");
     bag->SetText("name", "value");

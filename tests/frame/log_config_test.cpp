@@ -5,23 +5,16 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "log/log_record.h"
 #include "log/logger.h"
 #include "log_file.h"
 #include "temp_dir.h"
 
-namespace {
+using Lines = std::vector<std::string>;
 
-qn::log::LogSettings parse(const std::string& text) {
-    std::FILE* f = std::tmpfile();
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::rewind(f);
-    qn::log::LogSettings settings;
-    qn::log::ApplyConfig(qn::log::ParseConfig(f), &settings);
-    std::fclose(f);
-    return settings;
-}
+namespace {
 
 qn::log::ConfigMap parse_map(const std::string& text) {
     std::FILE* f = std::tmpfile();
@@ -32,63 +25,53 @@ qn::log::ConfigMap parse_map(const std::string& text) {
     return map;
 }
 
+// "level mode size days" after reading `text`.
+std::string settings(const std::string& text) {
+    qn::log::LogSettings s;
+    qn::log::ApplyConfig(parse_map(text), &s);
+    return std::to_string(s.level) + " " + std::to_string(s.debug_mode) + " " + std::to_string(s.max_size) + " " +
+           std::to_string(s.max_days);
+}
+
 }  // namespace
 
-TEST(LogConfigParse, DefaultsAndPlainKeys) {
-    qn::log::LogSettings d = parse("");
-    EXPECT_EQ(d.level, 25);
-    EXPECT_EQ(d.debug_mode, 0);
-    EXPECT_EQ(d.max_size, 5242880);
-    EXPECT_EQ(d.max_days, 5);
-
-    qn::log::LogSettings s =
-        parse("log_level=30\nlog_to_debugview=1\nlog_file_maxsize=1024\nlog_max_days=2\n");
-    EXPECT_EQ(s.level, 30);
-    EXPECT_EQ(s.debug_mode, 1);
-    EXPECT_EQ(s.max_size, 1024);
-    EXPECT_EQ(s.max_days, 2);
-}
-
-TEST(LogConfigParse, EmptyLineEndsTheReading) {
-    // Windows line ends read as on Windows: a blank "\r\n" line is empty.
-    for (const char* text : {"log_level=30\n\nlog_max_days=9\n", "log_level=30\r\n\r\nlog_max_days=9\r\n"}) {
-        qn::log::LogSettings s = parse(text);
-        EXPECT_EQ(s.level, 30);
-        EXPECT_EQ(s.max_days, 5);
-    }
-}
-
-TEST(LogConfigParse, PrefixedKeyWinsInEitherOrder) {
-    EXPECT_EQ(parse("quillnet@log_level=35\nlog_level=30\n").level, 35);
-    EXPECT_EQ(parse("log_level=30\nquillnet@log_level=35\n").level, 35);
-    EXPECT_EQ(parse("other@log_level=35\n").level, 25);
-}
-
-TEST(LogConfigParse, SplittingRules) {
-    EXPECT_EQ(parse("log_level==30\n").level, 30);        // empty pieces dropped
-    EXPECT_EQ(parse("log_level=30=1\n").level, 25);       // three pieces: ignored
-    EXPECT_EQ(parse("log_level = 30\n").level, 25);       // key "log_level " matches nothing
-    EXPECT_EQ(parse("log_level=abc\n").level, 0);         // atoi
-    EXPECT_EQ(parse("log_level=12abc\n").level, 12);
-    EXPECT_EQ(parse("log_level=30\nlog_level=31\n").level, 31);  // later entry wins
-    EXPECT_EQ(parse("log_level=32").level, 32);           // no final line feed
+TEST(LogConfigParse, KeysLinesAndSplitting) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"", "25 0 5242880 5"},  // the defaults
+        {"log_level=30\nlog_to_debugview=1\nlog_file_maxsize=1024\nlog_max_days=2\n", "30 1 1024 2"},
+        // The first empty line ends the reading, also as Windows writes it.
+        {"log_level=30\n\nlog_max_days=9\n", "30 0 5242880 5"},
+        {"log_level=30\r\n\r\nlog_max_days=9\r\n", "30 0 5242880 5"},
+        {"x=1\rlog_level=30\n", "25 0 5242880 5"},  // a lone "\r" is part of the line
+        // The prefixed key wins in either order; another module's does not count.
+        {"quillnet@log_level=35\nlog_level=30\n", "35 0 5242880 5"},
+        {"log_level=30\nquillnet@log_level=35\n", "35 0 5242880 5"},
+        {"other@log_level=35\n", "25 0 5242880 5"},
+        {"log_level==30\n", "30 0 5242880 5"},   // empty pieces dropped
+        {"log_level=30=1\n", "25 0 5242880 5"},  // three pieces: ignored
+        {"log_level = 30\n", "25 0 5242880 5"},  // the key "log_level " matches nothing
+        {"log_level=abc\n", "0 0 5242880 5"},    // atoi
+        {"log_level=12abc\n", "12 0 5242880 5"},
+        {"log_level=30\nlog_level=31\n", "31 0 5242880 5"},  // the later entry wins
+        {"log_level=32", "32 0 5242880 5"},                  // no final line end
+    };
+    for (const auto& [text, want] : cases) EXPECT_EQ(settings(text), want) << text;
 }
 
 TEST(LogConfigParse, LongLinesAreCutAndEndTheReading) {
     // 300 characters: the first 254 form a line, nothing after is seen.
     const std::string key(252, 'a');
-    const std::string long_line = key + "=1" + std::string(46, 'b');
-    qn::log::ConfigMap map = parse_map(long_line + "\nlog_level=30\n");
-    ASSERT_EQ(map.size(), 1u);
-    EXPECT_EQ(map[key], 1);
-
-    // Exactly 254 characters is still a whole line.
+    qn::log::ConfigMap map = parse_map(key + "=1" + std::string(46, 'b') + "\nlog_level=30\n");
+    EXPECT_EQ(map, (qn::log::ConfigMap{{key, 1}}));
+    // Exactly 254 characters is still a whole line, with either line end.
     const std::string full = std::string(251, 'k') + "=77";
-    ASSERT_EQ(full.size(), 254u);
-    map = parse_map(full + "\nlog_level=30\n");
-    EXPECT_EQ(map.size(), 2u);
-    EXPECT_EQ(map["log_level"], 30);
+    for (const char* end : {"\n", "\r\n"}) {
+        map = parse_map(full + end + "log_level=30\n");
+        EXPECT_EQ(map, (qn::log::ConfigMap{{std::string(251, 'k'), 77}, {"log_level", 30}})) << end;
+    }
 }
+
+namespace {
 
 class LoggerInProcess : public ::testing::Test {
 protected:
@@ -98,50 +81,39 @@ protected:
         CLogger::instance();
         return ::testing::internal::GetCapturedStderr();
     }
-    std::string log() const { return qntest::log_path(config_.path()); }
     qntest::TempDir config_;
+    qntest::LogReader log_{config_.path()};
 };
 
-TEST_F(LoggerInProcess, EmptyFileReportsDefaults) {
+}  // namespace
+
+TEST_F(LoggerInProcess, MissingFileReportsItsPathAndTheDefaultsHold) {
+    EXPECT_EQ(report_of_first_use(), "** log_cfg: open faild." + config_.path() + "mjlog.dat [quillnet]\n");
+    qn::log::Info() << "written with defaults" << "\n";
+    EXPECT_EQ(log_.records(), Lines{"25 written with defaults"});
+}
+
+TEST_F(LoggerInProcess, EmptyFileReportsTheDefaults) {
     config_.write("mjlog.dat", "");
     EXPECT_EQ(report_of_first_use(),
               "** log_cfg: loglevel=25 DbgViewMode=0 maxLogSize:5242880 maxLogDays:5 [quillnet]\n");
 }
 
-TEST_F(LoggerInProcess, MissingFileReportsPathAndKeepsDefaults) {
-    EXPECT_EQ(report_of_first_use(),
-              "** log_cfg: open faild." + config_.path() + "mjlog.dat [quillnet]\n");
-    EXPECT_EQ(CLogger::instance().settings().level, 25);
-    // The sink is configured all the same.
-    qn::log::Info() << "written with defaults" << "\n";
-    EXPECT_FALSE(qntest::wait_for_log_line(log(), "written with defaults").empty());
-}
-
-TEST_F(LoggerInProcess, LevelReachesTheSink) {
+TEST_F(LoggerInProcess, LevelReachesTheSinkAndRecordsAppendWithoutSeparators) {
     config_.write("mjlog.dat", "quillnet@log_level=30\n");
     EXPECT_NE(report_of_first_use().find("loglevel=30 "), std::string::npos);
-    qn::log::Info() << "dropped below the level" << "\n";
-    qn::log::Warn() << "kept at the level" << "\n";
-    qn::log::Error() << "kept above the level " << 42 << " " << static_cast<uint64_t>(7) << "\n";
-    const std::string last = qntest::wait_for_log_line(log(), "kept above the level");
-    EXPECT_EQ(qntest::record_text(last), "kept above the level 42 7");
-    EXPECT_EQ(qntest::record_level(last), 35);
-    EXPECT_EQ(qntest::record_level(qntest::wait_for_log_line(log(), "kept at the level")), 30);
-    EXPECT_TRUE(qntest::log_lines_containing(log(), "dropped below").empty());
-}
-
-TEST_F(LoggerInProcess, RecordsAppendWithoutSeparators) {
-    config_.write("mjlog.dat", "log_level=25\n");
     const char* none = nullptr;
-    qn::log::Info() << "a" << none << std::string("b") << -5 << "\n";
-    EXPECT_EQ(qntest::record_text(qntest::wait_for_log_line(log(), "a(null)b")), "a(null)b-5");
+    qn::log::Info() << "dropped below the level" << "\n";
+    qn::log::Warn() << "a" << none << std::string("b") << -5 << "\n";
+    qn::log::Error() << "above " << 42 << " " << static_cast<uint64_t>(7) << "\n";
+    EXPECT_EQ(log_.records(), (Lines{"30 a(null)b-5", "35 above 42 7"}));
 }
 
 TEST_F(LoggerInProcess, DebugViewModeCopiesToStderr) {
     config_.write("mjlog.dat", "log_to_debugview=1\n");
     ::testing::internal::CaptureStderr();
     qn::log::Error() << "seen on the debugger output" << "\n";
-    qntest::wait_for_log_line(log(), "seen on the debugger output");
+    log_.records();
     const std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("DbgViewMode=1"), std::string::npos);
     EXPECT_NE(err.find("seen on the debugger output"), std::string::npos);

@@ -1,14 +1,10 @@
 // The MJBase log sink on real files under a temporary configuration
-// directory, and MJBase objects shared between threads as quillnet shares
-// its process-wide sink, converter and bags.
+// directory. (quillnet's own tests read every record back through it.)
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -46,12 +42,6 @@ Line Parse(const std::string& text) {
     return Line{m[1], static_cast<uint32_t>(std::stoul(m[2])), static_cast<uint32_t>(std::stoul(m[3])), m[4]};
 }
 
-std::string LocalTime(std::time_t t) {
-    char text[32];
-    std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%S", std::localtime(&t));
-    return text;
-}
-
 std::vector<std::string> Lines(const std::string& path) {
     std::vector<std::string> lines;
     std::istringstream in(qntest::read_file(path));
@@ -61,9 +51,9 @@ std::vector<std::string> Lines(const std::string& path) {
 
 // Runs `body(t)` on `threads` threads at once and joins them.
 template <class Body>
-void OnThreads(int threads, Body body) {
+void OnThreads(size_t threads, Body body) {
     std::vector<std::thread> running;
-    for (int t = 0; t < threads; ++t) running.emplace_back(body, t);
+    for (size_t t = 0; t < threads; ++t) running.emplace_back(body, t);
     for (auto& th : running) th.join();
 }
 
@@ -75,11 +65,16 @@ class MJBaseLogSink : public ::testing::Test {
 protected:
     void SetUp() override {
         qntest::use_config_dir(dir_.path());
-        sink_ = create<IMJLogSink>(CLSID_MJLogSink);
+        sink_ = NewSink(u"quillnet");
         ASSERT_TRUE(sink_);
-        ASSERT_EQ(sink_->SetModuleName(W(u"quillnet").c_str(), 0), MJ_S_OK);
     }
-
+    mjtest::Ref<IMJLogSink> NewSink(const char16_t* module) {
+        auto sink = create<IMJLogSink>(CLSID_MJLogSink);
+        if (sink && module != nullptr) {
+            EXPECT_EQ(sink->SetModuleName(W(module).c_str(), 0), MJ_S_OK);
+        }
+        return sink;
+    }
     int32_t Write(const mjtest::wstring& text, uint32_t level, IMJLogSink* sink = nullptr) {
         return (sink != nullptr ? sink : sink_.get())->Write(text.c_str(), level);
     }
@@ -94,35 +89,37 @@ TEST_F(MJBaseLogSink, WritesOnePrefixedLinePerRecordAtOrAboveTheLevel) {
     // A zone far from UTC, so that a UTC time stamp would show.
     ::setenv("TZ", "CST-8", 1);
     ::tzset();
-    const std::string before = LocalTime(std::time(nullptr));
+    const auto local = [] {
+        char text[32];
+        const std::time_t now = std::time(nullptr);
+        std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%S", std::localtime(&now));
+        return std::string(text);
+    };
+    const std::string before = local();
     ASSERT_EQ(sink_->SetLevel(30), MJ_S_OK);
     EXPECT_EQ(Write(W(u"filtered\n"), 29), 0);
     EXPECT_EQ(sink_->Write(nullptr, 35), -1);
     EXPECT_EQ(Write(W(u"[http://h/a] perform ret:0 spantime:12\n"), 30), 1);
-    EXPECT_EQ(Write(W(u"two newlines\n\n"), 30), 1);
+    EXPECT_EQ(Write(W(u"two newlines\n\n"), 30), 1);  // only the last "\n" ends the line
     ASSERT_EQ(sink_->SetLevel(0), MJ_S_OK);
     EXPECT_EQ(Write(W(u"no newline of its own"), 1), 1);
     // Level 35 is flushed at once, and takes what came before along.
     EXPECT_EQ(Write(W(u"\u4E2D\u6587 \U0001F600 end\n"), 35), 1);
     ASSERT_FALSE(wait_for_log_line(Path(), "end").empty());
-    const std::string after = LocalTime(std::time(nullptr));
+    const std::string after = local();
 
-    const std::pair<uint32_t, std::string> expected[] = {
-        {30, "[http://h/a] perform ret:0 spantime:12"},
-        {30, "two newlines\\n"},  // only the last "\n" ends the line
-        {1, "no newline of its own"},
-        {35, "\xE4\xB8\xAD\xE6\x96\x87 \xF0\x9F\x98\x80 end"},
-    };
+    const std::pair<uint32_t, std::string> expected[] = {{30, "[http://h/a] perform ret:0 spantime:12"},
+                                                         {30, "two newlines\\n"},
+                                                         {1, "no newline of its own"},
+                                                         {35, "\xE4\xB8\xAD\xE6\x96\x87 \xF0\x9F\x98\x80 end"}};
     const auto lines = Lines(Path());
     ASSERT_EQ(lines.size(), 4u);
     for (size_t i = 0; i < lines.size(); ++i) {
-        SCOPED_TRACE(lines[i]);
         const Line line = Parse(lines[i]);
+        EXPECT_EQ(line.level, expected[i].first) << lines[i];
+        EXPECT_EQ(line.text, expected[i].second) << lines[i];
         EXPECT_EQ(line.tid, qn::platform::current_thread_id());
-        EXPECT_EQ(line.level, expected[i].first);
-        EXPECT_EQ(line.text, expected[i].second);
-        EXPECT_GE(line.time, before);
-        EXPECT_LE(line.time, after);
+        EXPECT_TRUE(before <= line.time && line.time <= after) << lines[i];
     }
     // A lone low-level record needs the periodic flush to get out.
     EXPECT_EQ(Write(W(u"lazy record\n"), 25), 1);
@@ -162,7 +159,7 @@ TEST_F(MJBaseLogSink, EscapesRecordsIntoSingleLinesAndReplacesBadText) {
     }
     EXPECT_EQ(Lines(Rotated(2)).size(), 1u);  // the big one, alone
     ASSERT_EQ(lines.size(), std::size(cases));
-    for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(qntest::record_text(lines[i]), cases[i].second) << i;
+    for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(Parse(lines[i]).text, cases[i].second) << i;
 }
 
 TEST_F(MJBaseLogSink, EachModuleNameHasItsOwnFileAndOptions) {
@@ -171,15 +168,10 @@ TEST_F(MJBaseLogSink, EachModuleNameHasItsOwnFileAndOptions) {
         EXPECT_EQ(sink_->SetModuleName(W(bad).c_str(), 0), MJ_E_FAIL);
     }
     EXPECT_EQ(sink_->SetOptions(nullptr), MJ_E_POINTER);
-    auto unnamed = create<IMJLogSink>(CLSID_MJLogSink);
-    auto beta = create<IMJLogSink>(CLSID_MJLogSink);
-    auto same = create<IMJLogSink>(CLSID_MJLogSink);
-    ASSERT_TRUE(unnamed && beta && same);
     // No name: MJBase.log, and the record arrives though the sink is released at once.
-    Write(W(u"before any name\n"), 25, unnamed.get());
-    unnamed.reset();
-    ASSERT_EQ(beta->SetModuleName(W(u"beta").c_str(), 0), MJ_S_OK);
-    ASSERT_EQ(same->SetModuleName(W(u"quillnet").c_str(), 0), MJ_S_OK);
+    Write(W(u"before any name\n"), 25, NewSink(nullptr).get());
+    auto beta = NewSink(u"beta");
+    auto same = NewSink(u"quillnet");
     const MJLogOptions loud = Options(1 << 20, 1);
     ASSERT_EQ(beta->SetOptions(&loud), MJ_S_OK);
 
@@ -189,51 +181,47 @@ TEST_F(MJBaseLogSink, EachModuleNameHasItsOwnFileAndOptions) {
         Write(W(u"from beta\n"), 30, beta.get());
         Write(W(u"from same\n"), 30, same.get());
     }
-    Write(W(u"first done\n"), 35);
-    Write(W(u"beta done\n"), 35, beta.get());
-    Write(W(u"same done\n"), 35, same.get());
-    const bool all_written = !wait_for_log_line(Path(), "first done").empty() &&
-                             !wait_for_log_line(Path(), "same done").empty() &&
-                             !wait_for_log_line(Path("beta"), "beta done").empty();
+    Write(W(u"done\n"), 35);
+    Write(W(u"done\n"), 35, beta.get());
+    const bool all_written = !wait_for_log_line(Path(), "done").empty() &&
+                             !wait_for_log_line(Path("beta"), "done").empty();
     const std::string err = ::testing::internal::GetCapturedStderr();
     ASSERT_TRUE(all_written);
     EXPECT_FALSE(wait_for_log_line(Path("MJBase"), "before any name").empty());
-
-    EXPECT_EQ(qntest::log_lines_containing(Path(), "from first").size(), 50u);
-    EXPECT_EQ(qntest::log_lines_containing(Path(), "from same").size(), 50u);
-    const auto quillnet = Lines(Path());
-    EXPECT_EQ(quillnet.size(), 102u);
     // Two sinks on one file share it: no line torn by the other's writes.
+    const auto quillnet = Lines(Path());
+    EXPECT_EQ(quillnet.size(), 101u);
     for (const auto& line : quillnet) EXPECT_NE(Parse(line).tid, 0u) << line;
+    // Only beta's file is in debug mode: its lines, and no others, go to stderr too.
     const auto beta_lines = Lines(Path("beta"));
     EXPECT_EQ(beta_lines.size(), 51u);
-    // Only beta's file is in debug mode: its lines, and no others, go to stderr too.
     for (const auto& line : beta_lines) EXPECT_NE(err.find(line + "\n"), std::string::npos) << line;
     EXPECT_EQ(err.find("from first"), std::string::npos) << err;
-    EXPECT_EQ(err.find("from same"), std::string::npos) << err;
 }
 
 TEST_F(MJBaseLogSink, RotatesAndDeletesOldFilesWhileThreadsWrite) {
     const auto now = fs::file_time_type::clock::now();
-    const auto days = [](int n) { return std::chrono::hours(24 * n); };
-    struct Prepared { const char* name; int age_days; bool survives; };
-    const Prepared prepared[] = {{"quillnet.log", 10, false}, {"quillnet.1.log", 10, false}, {"quillnet.4.log", 2, true},
-                                 {"other.1.log", 10, true},   {"other.log", 10, true},       {"quillnet.txt", 10, true},
-                                 {"quillnet.x.log", 10, true}};
-    for (const Prepared& p : prepared) {
-        fs::last_write_time(dir_.write(std::string("log/") + p.name, "old line\n"), now - days(p.age_days));
+    const auto days_ago = [now](int n) { return now - std::chrono::hours(24 * n); };
+    const std::tuple<const char*, int, bool> prepared[] = {  // name, age in days, survives
+        {"quillnet.log", 10, false}, {"quillnet.1.log", 10, false}, {"quillnet.4.log", 2, true},
+        {"other.1.log", 10, true},   {"quillnet.txt", 10, true},    {"quillnet.x.log", 10, true}};
+    for (const auto& [name, age, survives] : prepared) {
+        fs::last_write_time(dir_.write(std::string("log/") + name, "old line\n"), days_ago(age));
     }
     constexpr int32_t kMaxSize = 4096;
     const MJLogOptions options = Options(kMaxSize, 0);
     ASSERT_EQ(sink_->SetOptions(&options), MJ_S_OK);
-    for (const Prepared& p : prepared) EXPECT_EQ(qntest::file_exists(dir_.file("log/") + p.name), p.survives) << p.name;
+    for (const auto& [name, age, survives] : prepared) {
+        EXPECT_EQ(qntest::file_exists(dir_.file("log/") + name), survives) << name;
+    }
     // Each rotation deletes again, and numbers one above the highest present.
-    fs::last_write_time(dir_.write("log/quillnet.2.log", "old line\n"), now - days(10));
+    fs::last_write_time(dir_.write("log/quillnet.2.log", "old line\n"), days_ago(10));
 
-    constexpr int kThreads = 8, kPerThread = 400;
+    constexpr size_t kThreads = 8;
+    constexpr int kPerThread = 400;
     std::vector<uint32_t> tids(kThreads);
-    OnThreads(kThreads, [&](int t) {
-        tids[static_cast<size_t>(t)] = qn::platform::current_thread_id();
+    OnThreads(kThreads, [&](size_t t) {
+        tids[t] = qn::platform::current_thread_id();
         for (int i = 0; i < kPerThread; ++i) {
             Write(W("w" + std::to_string(t) + " n" + std::to_string(i) + "\n"), i % 50 == 0 ? 35 : 30);
         }
@@ -241,9 +229,9 @@ TEST_F(MJBaseLogSink, RotatesAndDeletesOldFilesWhileThreadsWrite) {
     ASSERT_EQ(Write(W(u"all writers done\n"), 35), 1);
     ASSERT_FALSE(wait_for_log_line(Path(), "all writers done").empty());
     EXPECT_FALSE(qntest::file_exists(Rotated(2)));
-    EXPECT_TRUE(qntest::file_exists(Rotated(5)));
 
-    // Oldest first: rotated files by number, then the current one.
+    // Oldest first: rotated files by number, then the current one. Each
+    // thread's records in order, none lost or doubled.
     std::vector<std::string> files;
     for (int n = 5; qntest::file_exists(Rotated(n)); ++n) files.push_back(Rotated(n));
     files.push_back(Path());
@@ -253,16 +241,16 @@ TEST_F(MJBaseLogSink, RotatesAndDeletesOldFilesWhileThreadsWrite) {
         EXPECT_LE(qntest::read_file(file).size(), static_cast<size_t>(kMaxSize)) << file;
         for (const auto& text : Lines(file)) {
             const Line line = Parse(text);
-            int t = -1, i = -1;
+            size_t t = kThreads;
+            int i = -1;
             if (line.text == "all writers done") continue;
-            ASSERT_EQ(std::sscanf(line.text.c_str(), "w%d n%d", &t, &i), 2) << text;
-            ASSERT_TRUE(t >= 0 && t < kThreads) << text;
-            EXPECT_EQ(line.tid, tids[static_cast<size_t>(t)]) << text;
-            EXPECT_EQ(i, next[static_cast<size_t>(t)]) << text;  // each thread's records in order, none lost or doubled
-            next[static_cast<size_t>(t)] = i + 1;
+            ASSERT_EQ(std::sscanf(line.text.c_str(), "w%zu n%d", &t, &i), 2) << text;
+            ASSERT_LT(t, kThreads) << text;
+            EXPECT_EQ(line.tid, tids[t]) << text;
+            EXPECT_EQ(i, next[t]++) << text;
         }
     }
-    for (size_t t = 0; t < kThreads; ++t) EXPECT_EQ(next[t], kPerThread) << "thread " << t;
+    EXPECT_EQ(next, std::vector<int>(kThreads, kPerThread));
 }
 
 TEST_F(MJBaseLogSink, ForkedChildIsRefusedAndExitsWithoutWaiting) {
@@ -282,125 +270,40 @@ TEST_F(MJBaseLogSink, ForkedChildIsRefusedAndExitsWithoutWaiting) {
     EXPECT_TRUE(qntest::log_lines_containing(Path(), "child record").empty());
 }
 
-constexpr int kChildRecords = 1000;  // well below the queue's size: writing never waits
-constexpr char kChildQueued[] = "MJBASE-CHILD-QUEUED";
-
-// Run as a child by the test below: queues records and exits normally
-// without releasing the sink, as quillnet does. The records are copied to
-// stderr too, a pipe the parent leaves unread until everything is queued:
-// the background thread is stuck on it, so at exit nearly all are pending.
-TEST(MJBaseLogSinkChild, WritesAndExits) {
-    const char* dir = std::getenv("MJBASE_TEST_CHILD_DIR");
-    if (dir == nullptr) GTEST_SKIP() << "only run as the child of ExitFlushesPendingRecords";
-    qntest::use_config_dir(dir);
-    auto sink = create<IMJLogSink>(CLSID_MJLogSink);
-    ASSERT_TRUE(sink);
-    sink->SetModuleName(W(u"quillnet").c_str(), 0);
-    const MJLogOptions options = Options(64 << 20, 1);
-    sink->SetOptions(&options);
-    for (int i = 0; i < kChildRecords; ++i) {
-        sink->Write(W("pending " + std::to_string(i) + " " + std::string(1000, '.') + "\n").c_str(), 25);
-    }
-    std::printf("%s\n", kChildQueued);
-    std::fflush(stdout);
-    // Kept, and still reachable so that the leak checker does not object.
-    static IMJLogSink* const kept = sink.release();
-    (void)kept;
-}
-
-// Reads `fd` until `marker` shows up (all of it with no marker) or EOF.
-std::string ReadUntil(int fd, const char* marker) {
-    std::string got;
-    char buf[4096];
-    while (marker == nullptr || got.find(marker) == std::string::npos) {
-        const ssize_t n = ::read(fd, buf, sizeof(buf));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        got.append(buf, static_cast<size_t>(n));
-    }
-    return got;
-}
-
 TEST(MJBaseLogSinkExit, ExitFlushesPendingRecords) {
+    // The child's records are copied to stderr too, a pipe left unread until
+    // all are queued and the child is exiting: the background thread is
+    // stuck on it, so at exit nearly all records are still pending.
+    constexpr int kRecords = 1000;  // well below the queue's size: writing never waits
     qntest::TempDir dir;
-    ::setenv("MJBASE_TEST_CHILD_DIR", dir.path().c_str(), 1);
-    int out[2], err[2];
-    ASSERT_TRUE(::pipe2(out, O_CLOEXEC) == 0 && ::pipe2(err, O_CLOEXEC) == 0);
-    const std::string self = qn::platform::executable_path();
-    const pid_t pid = ::fork();
+    int err[2];
+    ASSERT_EQ(::pipe(err), 0);
+    const pid_t pid = ::fork();  // before any sink: the child makes the module's threads
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-        ::dup2(out[1], 1);
         ::dup2(err[1], 2);
-        ::execl(self.c_str(), self.c_str(), "--gtest_filter=MJBaseLogSinkChild.WritesAndExits", nullptr);
-        ::_exit(127);
+        qntest::use_config_dir(dir.path());
+        auto sink = create<IMJLogSink>(CLSID_MJLogSink);
+        sink->SetModuleName(W(u"quillnet").c_str(), 0);
+        const MJLogOptions options = Options(64 << 20, 1);
+        sink->SetOptions(&options);
+        for (int i = 0; i < kRecords; ++i) {
+            sink->Write(W("pending " + std::to_string(i) + " " + std::string(1000, '.') + "\n").c_str(), 25);
+        }
+        std::exit(sink.release() != nullptr ? 0 : 3);  // kept, as quillnet keeps its sink
     }
-    ::close(out[1]);
     ::close(err[1]);
-
-    // Draining stderr, which lets the child's background thread and exit go
-    // on, only starts once everything is queued.
-    const std::string queued = ReadUntil(out[0], kChildQueued);
-    const std::string copied = ReadUntil(err[0], nullptr);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let the child reach its exit
+    char buf[65536];
+    size_t copied = 0;
+    for (ssize_t n; (n = ::read(err[0], buf, sizeof(buf))) > 0;) copied += static_cast<size_t>(n);
+    ::close(err[0]);
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    ::close(out[0]);
-    ::close(err[0]);
-    ASSERT_NE(queued.find(kChildQueued), std::string::npos) << queued;
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        << queued << copied.substr(copied.size() > 4000 ? copied.size() - 4000 : 0);
-    // The child is gone: whatever reached the file is all there will be.
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_GE(copied, static_cast<size_t>(kRecords) * 1000);
     const std::string path = qntest::log_path(dir.path());
-    EXPECT_EQ(qntest::log_lines_containing(path, "pending ").size(), static_cast<size_t>(kChildRecords));
-    EXPECT_EQ(qntest::log_lines_containing(path, "pending " + std::to_string(kChildRecords - 1) + " ").size(), 1u);
-    EXPECT_GE(copied.size(), static_cast<size_t>(kChildRecords) * 1000);
-}
-
-// As quillnet shares its process-wide converter: each thread converts both
-// ways, writes a shared and an own bag value, and holds one reference to each.
-TEST(MJBaseThreads, ConverterAndBagServeManyThreadsAndDieOnce) {
-    IMJTextConverter* converter = create<IMJTextConverter>(CLSID_MJTextConverter).release();
-    IMJParamBag* bag = create<IMJParamBag>(CLSID_MJParamBag).release();
-    ASSERT_TRUE(converter != nullptr && bag != nullptr);
-    constexpr int kThreads = 8;
-    for (int t = 1; t < kThreads; ++t) converter->AddRef(), bag->AddRef();
-    std::atomic<int> wrong{0}, deleted{0};
-    OnThreads(kThreads, [&](int t) {
-        const mjtest::wstring text = W(u"\u4E2D\u6587 path ") + wchar(u'0' + t);
-        const std::string tail = " path " + std::to_string(t), own = "own" + std::to_string(t);
-        for (int i = 0; i < 300; ++i) {
-            const bool gbk = (i + t) % 2 == 0;
-            char narrow[64];
-            wchar wide[64];
-            MJConvertRequest there{gbk ? MJ_CP_GBK : MJ_CP_UTF8, uint32_t(text.size()), 64, 0, text.data(), narrow};
-            if (converter->Convert(MJ_CONVERT_FROM_WIDE, &there) != MJ_S_OK ||
-                narrow != (gbk ? "\xD6\xD0\xCE\xC4" : "\xE4\xB8\xAD\xE6\x96\x87") + tail) {
-                ++wrong;
-            }
-            MJConvertRequest back{there.code_page, there.result, 64, 0, narrow, wide};
-            if (converter->Convert(MJ_CONVERT_TO_WIDE, &back) != MJ_S_OK || mjtest::wstring(wide) != text) ++wrong;
-
-            bag->SetText("shared", std::string(size_t(1 + (i * 7 + t) % 40), char('a' + t)).c_str());
-            bag->SetInt(own.c_str(), i, MJ_PARAM_INT);
-            // Another writer may change the value between size and fetch:
-            // the answer is then "more data" again, never junk.
-            int32_t size = 0;
-            if (bag->GetText("shared", nullptr, &size) != MJ_E_MORE_DATA || size < 2) ++wrong;
-            std::vector<char> buf(static_cast<size_t>(size));
-            const result_t rc = bag->GetText("shared", buf.data(), &size);
-            if (rc == MJ_S_OK) {
-                const std::string got(buf.data());
-                if (got.empty() || got.find_first_not_of(got[0]) != std::string::npos) ++wrong;
-            } else if (rc != MJ_E_MORE_DATA) {
-                ++wrong;
-            }
-            int64_t n = -1;
-            if (bag->GetInt(own.c_str(), &n) != MJ_S_OK || n != i) ++wrong;
-        }
-        deleted += (converter->Release() == 0) + (bag->Release() == 0);
-    });
-    EXPECT_EQ(wrong.load(), 0);
-    EXPECT_EQ(deleted.load(), 2);
+    EXPECT_EQ(qntest::log_lines_containing(path, "pending ").size(), static_cast<size_t>(kRecords));
 }
 
 }  // namespace

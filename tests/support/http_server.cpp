@@ -55,18 +55,4 @@ std::vector<ReceivedRequest> HttpServer::requests() const {
     return requests_;
 }
 
-size_t HttpServer::count(const std::string& path) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    size_t n = 0;
-    for (const auto& r : requests_) n += static_cast<size_t>(r.path == path);
-    return n;
-}
-
-size_t HttpServer::count(const std::string& path, const std::string& body) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    size_t n = 0;
-    for (const auto& r : requests_) n += static_cast<size_t>(r.path == path && r.body == body);
-    return n;
-}
-
 }  // namespace qntest

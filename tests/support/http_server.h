@@ -37,9 +37,6 @@ public:
     std::string url(const std::string& path) const;
 
     std::vector<ReceivedRequest> requests() const;
-    // Requests received for `path` (and `body`, when given).
-    size_t count(const std::string& path) const;
-    size_t count(const std::string& path, const std::string& body) const;
 
 protected:
     // TLS with a self-signed certificate written under `tls_dir`.

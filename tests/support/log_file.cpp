@@ -1,11 +1,13 @@
 #include "log_file.h"
 
-#include "temp_dir.h"
+#include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <sstream>
 #include <thread>
+
+#include "platform.h"
+#include "temp_dir.h"
 
 namespace qntest {
 
@@ -16,8 +18,7 @@ std::string log_path(const std::string& config_dir, const std::string& module) {
 std::vector<std::string> log_lines_containing(const std::string& path, const std::string& needle) {
     std::vector<std::string> out;
     std::istringstream in(read_file(path));
-    std::string line;
-    while (std::getline(in, line)) {
+    for (std::string line; std::getline(in, line);) {
         if (line.find(needle) != std::string::npos) out.push_back(line);
     }
     return out;
@@ -26,26 +27,51 @@ std::vector<std::string> log_lines_containing(const std::string& path, const std
 std::string wait_for_log_line(const std::string& path, const std::string& needle, int timeout_ms) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     for (;;) {
-        auto lines = log_lines_containing(path, needle);
+        const auto lines = log_lines_containing(path, needle);
         if (!lines.empty()) return lines.front();
         if (std::chrono::steady_clock::now() >= deadline) return std::string();
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 }
 
-// Line format of the stand-in sink:
-//   2026-12-05 16:01:02.345 [12345] [30] record text
-std::string record_text(const std::string& line) {
-    size_t pos = line.find("] [");
-    if (pos == std::string::npos) return line;
-    pos = line.find("] ", pos + 3);
-    return pos == std::string::npos ? line : line.substr(pos + 2);
+LogReader::~LogReader() {
+    if (sink_ != nullptr) sink_->Release();
 }
 
-int record_level(const std::string& line) {
-    size_t pos = line.find("] [");
-    if (pos == std::string::npos) return -1;
-    return std::atoi(line.c_str() + pos + 3);
+std::vector<std::string> LogReader::records(const std::string& needle) {
+    static const char kMarker[] = "-- test log marker ";
+    std::vector<std::string> out;
+    if (sink_ == nullptr) {
+        const std::string mjbase = qn::platform::executable_dir() + qn::platform::module_file_name("MJBase.dll");
+        const auto create = reinterpret_cast<mj::PFN_CreateMJObject>(
+            qn::platform::find_symbol(qn::platform::load_module_path(mjbase), mj::kFactoryName));
+        void* object = nullptr;
+        if (create == nullptr || create(&mj::CLSID_MJLogSink, &object) != mj::MJ_S_OK) {
+            ADD_FAILURE() << "no log sink from " << mjbase;
+            return out;
+        }
+        sink_ = static_cast<mj::IMJLogSink*>(object);
+        sink_->SetModuleName(u"quillnet", 0);
+    }
+    const std::string marker = kMarker + std::to_string(++marks_);
+    sink_->Write(std::u16string(marker.begin(), marker.end()).c_str(), 35);
+    if (wait_for_log_line(path_, marker, 10000).empty()) {
+        ADD_FAILURE() << "the log marker did not arrive in " << path_;
+        return out;
+    }
+    // Lines read "2026-12-05 16:01:02.345 [tid] [level] text".
+    int passed = 0;  // markers before the current line
+    for (const std::string& line : log_lines_containing(path_, "")) {
+        const size_t level = line.find("] [") + 3;
+        const size_t text = line.find("] ", level) + 2;
+        if (level < 3 || text < 2) continue;
+        if (line.compare(text, sizeof(kMarker) - 1, kMarker) == 0) {
+            if (++passed == marks_) break;
+        } else if (passed == marks_ - 1 && line.find(needle, text) != std::string::npos) {
+            out.push_back(line.substr(level, line.find(']', level) - level) + " " + line.substr(text));
+        }
+    }
+    return out;
 }
 
 }  // namespace qntest

@@ -26,19 +26,6 @@ bool ready(int fd, short events, bool& ok) {
     return n > 0;
 }
 
-bool find_header(const RawRequest& request, const std::string& name, std::string* value) {
-    for (const std::string& line : request.header_lines()) {
-        if (line.find(':') != name.size() ||
-            ::strncasecmp(line.c_str(), name.c_str(), name.size()) != 0) {
-            continue;
-        }
-        const size_t start = line.find_first_not_of(" \t", name.size() + 1);
-        *value = start == std::string::npos ? std::string() : line.substr(start);
-        return true;
-    }
-    return false;
-}
-
 }  // namespace
 
 std::string RawRequest::method() const {
@@ -65,14 +52,15 @@ std::vector<std::string> RawRequest::header_lines() const {
 }
 
 std::string RawRequest::header(const std::string& name) const {
-    std::string value;
-    find_header(*this, name, &value);
-    return value;
-}
-
-bool RawRequest::has_header(const std::string& name) const {
-    std::string value;
-    return find_header(*this, name, &value);
+    for (const std::string& line : header_lines()) {
+        if (line.find(':') != name.size() ||
+            ::strncasecmp(line.c_str(), name.c_str(), name.size()) != 0) {
+            continue;
+        }
+        const size_t start = line.find_first_not_of(" \t", name.size() + 1);
+        return start == std::string::npos ? std::string() : line.substr(start);
+    }
+    return std::string();
 }
 
 bool RawConnection::send(const std::string& bytes, size_t piece) {

@@ -27,9 +27,8 @@ struct RawRequest {
     // Header lines in the order received, without line ends.
     std::vector<std::string> header_lines() const;
     // The value of the first header named `name` (any case), without the
-    // blanks after the colon; empty when there is none.
+    // blanks after the colon; empty when there is none (or it is empty).
     std::string header(const std::string& name) const;
-    bool has_header(const std::string& name) const;
 };
 
 class RawHttpServer;
@@ -42,7 +41,6 @@ public:
     // Sends all of `bytes`, in writes of at most `piece` bytes; false when
     // the peer has gone or the server stops.
     bool send(const std::string& bytes, size_t piece = std::string::npos);
-    bool send_in_pieces(const std::string& bytes, size_t piece) { return send(bytes, piece); }
     // Blocks until the server is stopped: a peer that never answers.
     void hold_until_stopped();
 

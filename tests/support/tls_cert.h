@@ -11,9 +11,9 @@ struct TlsFiles {
     std::string key;   // PEM private key, unencrypted
 };
 
-// Writes a fresh P-256 key and a certificate for CN=127.0.0.1 (valid one day)
-// as "<dir>cert.pem" and "<dir>key.pem". `dir` ends in "/". Empty paths and
-// a test failure when OpenSSL refuses.
+// Writes, with the openssl tool, a fresh P-256 key and a certificate for
+// CN=127.0.0.1 (valid one day) as "<dir>cert.pem" and "<dir>key.pem". `dir`
+// ends in "/". Empty paths and a test failure when openssl refuses.
 TlsFiles make_self_signed_cert(const std::string& dir);
 
 }  // namespace qntest

@@ -21,6 +21,7 @@
 #include "url_reference.h"
 
 using UrlFormat::HttpHeadDealwith;
+using Lines = std::vector<std::string>;
 
 namespace {
 
@@ -30,26 +31,13 @@ const std::string kOrigin = "common/public/include/Public/Helper/UrlDealwithUrlF
 // A configuration directory for the test's process: the protocol table
 // (none when null), mjlog.dat when given, and the log.
 struct Home {
-    explicit Home(const char* protocol, const char* mjlog = nullptr) : quiet(mjlog != nullptr) {
+    explicit Home(const char* protocol, const char* mjlog = nullptr) {
         if (protocol != nullptr) dir.write("Resource/Protocol.json", protocol);
         if (mjlog != nullptr) dir.write("mjlog.dat", mjlog);
         qntest::use_config_dir(dir.path());
     }
-    // The sink opens its file on its own thread at the first record; removing
-    // the folder before that would only have the sink make it again.
-    ~Home() {
-        for (int i = 0; i < 100 && !quiet && !qntest::file_exists(log()); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-    }
-    std::string log() const { return qntest::log_path(dir.path()); }
-    void expect_line(const std::string& needle, const std::string& text, int level) const {
-        const std::string line = qntest::wait_for_log_line(log(), needle);
-        EXPECT_EQ(qntest::record_text(line), text);
-        EXPECT_EQ(qntest::record_level(line), level) << line;
-    }
     qntest::TempDir dir;
-    bool quiet;
+    qntest::LogReader log{dir.path()};
 };
 
 void expect_rewrites(std::initializer_list<std::pair<std::string, std::string>> cases) {
@@ -138,8 +126,10 @@ TEST(GetNewUrl, ProtocolFileWithEntries) {
         {"ftp://srv/a.bin", "ftp://srv/a.bin"}, {"file://srv:80", "file://srv:80"},
     });
     EXPECT_EQ(HttpHeadDealwith::GetNewUrl(nullptr), "");
-    home.expect_line("nullptr == _pstrUrl", kOrigin + "GetNewUrl268nullptr == _pstrUrl", 35);
-    home.expect_line("ftp://srv/a.bin", kOrigin + "GetNewUrl275ftp://srv/a.binis not http/https format url!", 35);
+    const Lines errors = home.log.records(kOrigin + "GetNewUrl");
+    ASSERT_EQ(errors.size(), 3u);  // the two URLs that are not HTTP, and the null
+    EXPECT_EQ(errors[0], "35 " + kOrigin + "GetNewUrl275ftp://srv/a.binis not http/https format url!");
+    EXPECT_EQ(errors[2], "35 " + kOrigin + "GetNewUrl268nullptr == _pstrUrl");
 
     home.dir.write("Resource/Protocol.json", R"({"srv:80": "ftp://"})");
     EXPECT_EQ(HttpHeadDealwith::GetNewUrl("http://srv/a"), "https://srv:80/a") << "the file is read once";
@@ -163,17 +153,17 @@ TEST(GetNewUrl, ProtocolFileWithoutEntries) {
         {"http://u@srv/x:443", "http://u@srv/x"},  // the first colon after the scheme decides
         {"http://u:p@srv:443", "http://u:p@srv:443"},
     });
-    const std::string file = home.dir.path() + "Resource/Protocol.json";
-    home.expect_line("strConfigFilePath:", kOrigin + "HttpHeadDealwith49strConfigFilePath:" + file, 25);
+    EXPECT_EQ(home.log.records("strConfigFilePath:"),
+              Lines{"25 " + kOrigin + "HttpHeadDealwith49strConfigFilePath:" + home.dir.path() + "Resource/Protocol.json"});
 }
 
 TEST(GetNewUrl, MissingProtocolFileOnlyDropsDefaultPorts) {
     Home home(nullptr);
     expect_rewrites({{"http://srv", "http://srv"}, {"http://srv:443", "http://srv"},
                      {"https://srv:80/a", "https://srv:80/a"}, {"srv/a", "srv/a"}});
-    const std::string function = kOrigin + "splitHostAndPathFromUrlForWithoutHead";
-    home.expect_line("strUrl:", function + "100strUrl:srv/a", 25);
-    home.expect_line("tUrlInfo.strHost:", function + "119tUrlInfo.strHost:srv:443tUrlInfo.strPath:/a", 25);
+    const std::string function = "25 " + kOrigin + "splitHostAndPathFromUrlForWithoutHead";
+    EXPECT_EQ(home.log.records(kOrigin + "split"),
+              (Lines{function + "100strUrl:srv/a", function + "119tUrlInfo.strHost:srv:443tUrlInfo.strPath:/a"}));
 }
 
 TEST(GetNewUrl, ConcurrentFirstUseAndRewrites) {
@@ -197,8 +187,7 @@ TEST(GetNewUrl, ConcurrentFirstUseAndRewrites) {
     }
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(failures.load(), 0);
-    EXPECT_FALSE(qntest::wait_for_log_line(home.log(), "strConfigFilePath:").empty());
-    EXPECT_EQ(qntest::log_lines_containing(home.log(), "strConfigFilePath:").size(), 1u) << "made once";
+    EXPECT_EQ(home.log.records("strConfigFilePath:").size(), 1u) << "made once";
 }
 
 TEST(UrlEncode, EncodesExactlyTheTableBytes) {

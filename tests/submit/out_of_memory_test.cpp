@@ -1,0 +1,131 @@
+// Running out of memory inside a submit: every allocation of the C++ heap
+// that the export makes on the caller's thread fails in turn, once each. Each
+// call must end in 0 with the right answer or in -1 with the caller's buffer
+// untouched, free what it took (AddressSanitizer's leak check), never leave an
+// exception through the C interface, and leave the library working.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "log_file.h"
+#include "quillnet.h"
+#include "raw_http_server.h"
+#include "temp_dir.h"
+
+namespace {
+
+thread_local long t_countdown = -1;  // allocations to let through before one fails
+thread_local bool t_failed = false;
+
+void* allocate(std::size_t size) {
+    if (t_countdown == 0) {
+        t_countdown = -1;
+        t_failed = true;
+        throw std::bad_alloc();
+    }
+    if (t_countdown > 0) --t_countdown;
+    if (void* p = std::malloc(size != 0 ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+
+}  // namespace
+
+// The whole process allocates through these, the library and the host
+// modules included.
+void* operator new(std::size_t size) { return allocate(size); }
+void* operator new[](std::size_t size) { return allocate(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return allocate(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+
+namespace {
+
+struct Case {
+    const char* name;
+    std::function<int(char** body)> submit;
+    std::string answer;
+};
+
+TEST(OutOfMemory, EveryFailedAllocationEndsInTheFailureValue) {
+    qntest::TempDir config;
+    qntest::use_config_dir(config.path());
+    qntest::LogReader log(config.path());
+    qntest::RawHttpServer server([](qntest::RawConnection& c) {
+        c.send(qntest::RawHttpServer::response(302, "answer", {"Location: /next", "Set-Cookie: sid=1; Path=/"}));
+    });
+    server.start();
+    ASSERT_EQ(quillnet_startup(), 1);
+    const std::string plain = server.url("/plain");
+    const std::string tree = server.url("/plume/device/queryDeviceOrgTree");  // through the request cache
+    const char* const doc = R"({"headers":["X-A: 1"]})";
+    web_data_header header{0, 0};
+    web_data form{&header, {nullptr}};
+    int serial = 0;  // a new question to the cache each time, so that it is fetched
+
+    const Case cases[] = {
+        {"ex", [&](char** body) { return quillnet_submit_ex(plain.c_str(), 10, "x", 0, body, nullptr); }, "answer"},
+        {"ex on a cached path",
+         [&](char** body) {
+             const std::string question = std::to_string(++serial);
+             return quillnet_submit_ex(tree.c_str(), 10, question.c_str(), 0, body, nullptr);
+         },
+         "answer"},
+        {"ex7 with document, redirect and cookies",
+         [&](char** body) {
+             long code = 0;
+             char* target = nullptr;
+             char* cookies = nullptr;
+             int cookies_len = 0;
+             const int r = quillnet_submit_ex7(plain.c_str(), 10, "x", 0, 2, 2, doc, body, nullptr, &code, &target,
+                                               1, &cookies, &cookies_len, "c=1", nullptr);
+             quillnet_release_redirect_url(target);
+             quillnet_release(&cookies);
+             return r;
+         },
+         "answer"},
+        {"multipart with document",
+         [&](char** body) { return quillnet_submit_multipart_ex(plain.c_str(), 10, &form, 0, doc, body, nullptr); },
+         "answer"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        long k = 0;
+        for (;; ++k) {
+            ASSERT_LT(k, 20000) << "allocations without end";
+            char* body = nullptr;
+            t_failed = false;
+            t_countdown = k;
+            const int r = c.submit(&body);
+            t_countdown = -1;
+            if (r == 0) {
+                EXPECT_STREQ(body, c.answer.c_str()) << "allocation " << k;
+            } else {
+                EXPECT_EQ(r, -1) << "allocation " << k;
+                EXPECT_EQ(body, nullptr) << "allocation " << k;
+            }
+            quillnet_release(&body);
+            if (!t_failed) break;  // every allocation of the call has failed once
+        }
+        EXPECT_GT(k, 10) << "the call allocates, so failures were made";
+    }
+    // The boundary names the export that ran out of memory.
+    EXPECT_FALSE(log.records(": out of memory").empty());
+    quillnet_cleanup();
+}
+
+}  // namespace

@@ -98,7 +98,7 @@ void run(uint32_t request, uint32_t code_page, std::basic_string<In> src, uint32
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 3) return 0;
     const uint32_t code_page = (data[0] & 1) != 0 ? mj::MJ_CP_GBK : mj::MJ_CP_UTF8;
-    const uint32_t selector = data[1] | (data[2] << 8);
+    const uint32_t selector = static_cast<uint32_t>(data[1]) | (static_cast<uint32_t>(data[2]) << 8);
     const std::string narrow(reinterpret_cast<const char*>(data + 3), size - 3);
     if ((data[0] & 2) != 0) {
         std::basic_string<mj::wchar> wide(narrow.size() / 2, 0);

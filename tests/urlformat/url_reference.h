@@ -9,6 +9,8 @@
 #include <regex>
 #include <string>
 
+#include "Public/Helper/UrlDealwith.h"
+
 namespace urlref {
 
 struct Split {
@@ -127,6 +129,22 @@ inline std::string get_new_url(const std::string& url, const std::map<std::strin
         }
     }
     return remove_default_port(result);
+}
+
+// True when every operation of the library's rewriter gives on `text` what
+// the patterns give.
+inline bool operations_agree(const std::string& text) {
+    using UrlFormat::HttpHeadDealwith;
+    const auto same = [](const UrlFormat::UrlInfo& got, const Split& want) {
+        return got.strHost == want.host && got.strPath == want.path;
+    };
+    std::string mine = text, theirs = text;
+    return HttpHeadDealwith::isHttpUrl(text) == is_http_url(text) &&
+           HttpHeadDealwith::isIpAddress(text) == is_ip_address(text) &&
+           same(HttpHeadDealwith::splitHostAndPathFromUrlForWithHead(text), split_with_head(text)) &&
+           same(HttpHeadDealwith::splitHostAndPathFromUrlForWithoutHead(text), split_without_head(text)) &&
+           HttpHeadDealwith::removeDefaultPort(text) == remove_default_port(text) &&
+           HttpHeadDealwith::swapDefaultPort(mine) == swap_default_port(theirs) && mine == theirs;
 }
 
 }  // namespace urlref

@@ -36,9 +36,11 @@ private:
 // In Digest mode an "auth_digest" element is turned into credentials on the
 // handle; returns true when the element was one (and is not to be sent).
 bool take_digest_credentials(const char* line, CURL* curl) {
-    const char* colon = std::strchr(line, ':');
-    const size_t name_len = colon == nullptr ? std::strlen(line) : static_cast<size_t>(colon - line);
-    if (name_len != sizeof(kAuthDigest) - 1 || std::strncmp(line, kAuthDigest, name_len) != 0) {
+    // Split as strtok_s splits: leading colons are skipped.
+    const char* name = line + std::strspn(line, ":");
+    const char* colon = std::strchr(name, ':');
+    const size_t name_len = colon == nullptr ? std::strlen(name) : static_cast<size_t>(colon - name);
+    if (name_len != sizeof(kAuthDigest) - 1 || std::strncmp(name, kAuthDigest, name_len) != 0) {
         return false;
     }
     // Everything after the first colon, further colons included; a bare

@@ -48,7 +48,8 @@ int probe(int port) {
 
 }  // namespace
 
-FtpServer::FtpServer(std::string root_dir) : root_(std::move(root_dir)) {}
+FtpServer::FtpServer(std::string root_dir, std::string user, std::string password)
+    : root_(std::move(root_dir)), user_(std::move(user)), password_(std::move(password)) {}
 
 FtpServer::~FtpServer() {
     stop();
@@ -58,8 +59,12 @@ bool FtpServer::start() {
     port_ = probe(0);
     std::string port = std::to_string(port_);
     std::string args[] = {kPython, "-m", "pyftpdlib", "-i", "127.0.0.1", "-p", port, "-d", root_};
+    std::string login[] = {"-u", user_, "-P", password_};
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
+    for (std::string& a : login) {
+        if (!user_.empty()) argv.push_back(a.data());
+    }
     argv.push_back(nullptr);
 
     // The server's own chatter would only clutter the test output.

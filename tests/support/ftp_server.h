@@ -1,5 +1,6 @@
 // A real FTP server on 127.0.0.1 for tests: pyftpdlib, run by the system's
-// Python as a child process, serving a folder to anonymous users.
+// Python as a child process, serving a folder to anonymous users, or only
+// to one user with a password when they are given.
 #ifndef QN_TEST_FTP_SERVER_H
 #define QN_TEST_FTP_SERVER_H
 
@@ -11,7 +12,7 @@ namespace qntest {
 
 class FtpServer {
 public:
-    explicit FtpServer(std::string root_dir);
+    explicit FtpServer(std::string root_dir, std::string user = "", std::string password = "");
     ~FtpServer();
     FtpServer(const FtpServer&) = delete;
     FtpServer& operator=(const FtpServer&) = delete;
@@ -26,6 +27,8 @@ public:
 
 private:
     std::string root_;
+    std::string user_;
+    std::string password_;
     pid_t pid_ = -1;
     int port_ = 0;
 };

@@ -132,8 +132,8 @@ void FileServer::serve_slowly(size_t n, httplib::Response& res) {
                              [this, body](size_t offset, size_t length, httplib::DataSink& sink) {
                                  if (stopping_) return false;
                                  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                                 sink.write(body->data() + offset, std::min(kPiece, length));
-                                 return true;
+                                 // A client that has gone ends the answer.
+                                 return sink.write(body->data() + offset, std::min(kPiece, length));
                              });
 }
 

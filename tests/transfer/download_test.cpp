@@ -123,7 +123,7 @@ TEST_F(Download, OptionDocumentDigestAndCookie) {
         std::remove(target.c_str());
         ASSERT_EQ(quillnet_download_urlfile_ex3(server_.url(c.path).c_str(), target.c_str(), c.doc, c.cookie),
                   c.result);
-        const auto& r = server_.requests().back();
+        const qntest::ReceivedRequest r = server_.requests().back();
         Lines extra;
         for (const auto& [name, value] : r.headers) {
             if (name.rfind("X-", 0) == 0) extra.push_back(name + ": " + value);

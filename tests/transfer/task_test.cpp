@@ -281,15 +281,17 @@ TEST_F(Task, AsynchronousPauseResumeAndStop) {
                      "25 quillnet_download_asyn_urlfile -- 1: url:u path:(null)", "25 path == NULL"}));
 }
 
-// Start and stop, again and again, at every moment of a task's life: no
-// thread, no descriptor (and, in the sanitizer builds, no byte) stays. The
-// first round also brings up what lives for the whole process (the log's
-// writer and file), so counting starts after it.
+// Start and stop, again and again, at several moments of a task's life
+// (before the first byte, mid-way, after the end): no thread, no descriptor
+// (and, in the sanitizer builds, no byte) stays. The first round also
+// brings up what lives for the whole process (the log's writer and file),
+// so counting starts after it; the server may still be closing the first
+// round's connections then.
 TEST_F(Task, StartStopCyclesLeaveNothingBehind) {
     const std::string slow = server_.url("/slow/100000000"), quick = server_.url("/file/20000");
     size_t threads = 0, fds = 0;
     for (int i = 0; i <= 200; ++i) {
-        const std::string& url = i % 2 == 0 ? slow : quick;
+        const std::string& url = i % 8 == 0 ? slow : quick;
         const int64_t b = start_asyn(url, out_.file("c2"), nullptr);
         const int64_t a = quillnet_download_urlfile_ex(url.c_str(), out_.file("c1").c_str(), nullptr, nullptr);
         ASSERT_TRUE(a != -1 && b != -1);
@@ -300,6 +302,6 @@ TEST_F(Task, StartStopCyclesLeaveNothingBehind) {
             fds = count_entries("/proc/self/fd");
         }
     }
-    EXPECT_TRUE(eventually([&] { return count_entries("/proc/self/task") == threads; }));
-    EXPECT_TRUE(eventually([&] { return count_entries("/proc/self/fd") == fds; }));
+    EXPECT_TRUE(eventually([&] { return count_entries("/proc/self/task") <= threads; }));
+    EXPECT_TRUE(eventually([&] { return count_entries("/proc/self/fd") <= fds; }));
 }

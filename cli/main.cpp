@@ -3,10 +3,17 @@
 // 127.0.0.1.
 #include <httplib.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <string>
@@ -17,7 +24,18 @@
 #include "platform.h"
 #include "quillnet.h"
 
+extern char** environ;
+
 namespace {
+
+namespace fs = std::filesystem;
+
+// The demo's download: a few megabytes of varying bytes.
+std::string demo_file() {
+    std::string data(4 * 1024 * 1024 + 123, '\0');
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 131 % 251);
+    return data;
+}
 
 // The exports this host uses, bound by name from the loaded library.
 struct Library {
@@ -33,6 +51,14 @@ struct Library {
     X(quillnet_submit_ex7)           \
     X(quillnet_submit_common)        \
     X(quillnet_submit_multipart)     \
+    X(quillnet_download_urlfile)     \
+    X(quillnet_download_ftpfile)     \
+    X(quillnet_download_urlfile_ex)  \
+    X(quillnet_getpos_download_urlfile) \
+    X(quillnet_stop_download_urlfile) \
+    X(quillnet_download_asyn_urlfile) \
+    X(quillnet_getpos_download_asyn_urlfile) \
+    X(quillnet_stop_download_asyn_urlfile) \
     X(quillnet_clear_cache)
     QN_EXPORTS(QN_EXPORT)
 #undef QN_EXPORT
@@ -109,6 +135,9 @@ public:
             }
             res.set_content(listing, "text/plain");
         });
+        server_.Get("/files/demo.bin", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content(demo_file(), "application/octet-stream");
+        });
         port_ = server_.bind_to_any_port("127.0.0.1");
         thread_ = std::thread([this] { server_.listen_after_bind(); });
         while (!server_.is_running()) std::this_thread::yield();
@@ -128,6 +157,108 @@ private:
     int port_ = 0;
     std::atomic<int> tree_hits_{0};
 };
+
+// A port nobody listens on right now.
+int free_port() {
+    httplib::Server probe;
+    const int port = probe.bind_to_any_port("127.0.0.1");
+    return port > 0 ? port : 2121;
+}
+
+// An FTP server on 127.0.0.1 for the demo: the distribution's pyftpdlib,
+// serving `root` to the user "demo" with the password "demo".
+class DemoFtpServer {
+public:
+    explicit DemoFtpServer(const std::string& root) {
+        const int port = free_port();
+        std::string args[] = {"/usr/bin/python3", "-m", "pyftpdlib", "-i", "127.0.0.1", "-p",
+                              std::to_string(port), "-d", root, "-u", "demo", "-P", "demo"};
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t quiet;
+        posix_spawn_file_actions_init(&quiet);
+        posix_spawn_file_actions_addopen(&quiet, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        if (::posix_spawn(&pid_, argv[0], &quiet, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&quiet);
+        // Ready once it answers a download: pyftpdlib needs a moment to start.
+        url_ = "ftp://127.0.0.1:" + std::to_string(port) + "/demo.bin";
+    }
+    ~DemoFtpServer() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    bool started() const { return pid_ > 0; }
+    const std::string& url() const { return url_; }
+
+private:
+    pid_t pid_ = -1;
+    std::string url_;
+};
+
+size_t file_size(const std::string& path) {
+    std::error_code ec;
+    const auto size = fs::file_size(path, ec);
+    return ec ? 0 : static_cast<size_t>(size);
+}
+
+void run_downloads(Library& lib, const DemoServer& server) {
+    std::string dir_template = (fs::temp_directory_path() / "quillnet-demo-XXXXXX").string();
+    if (::mkdtemp(dir_template.data()) == nullptr) return;
+    const std::string dir = dir_template + "/";
+    const std::string url = server.url("/files/demo.bin");
+
+    std::string target = dir + "sync.bin";
+    int rc = lib.quillnet_download_urlfile(url.c_str(), target.c_str());
+    std::printf("download (synchronous) /files/demo.bin: rc=%d, %zu bytes on disk\n", rc,
+                file_size(target));
+
+    target = dir + "threaded.bin";
+    std::atomic<size_t> chunks{0};
+    const TaskCallback count_chunks = [](void*, int, void*, unsigned int, void* user) {
+        ++*static_cast<std::atomic<size_t>*>(user);
+    };
+    int64_t fd = lib.quillnet_download_urlfile_ex(url.c_str(), target.c_str(), &chunks, count_chunks);
+    while (lib.quillnet_getpos_download_urlfile(fd) < 100) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the worker's last steps
+    rc = lib.quillnet_stop_download_urlfile(fd);
+    std::printf("download (threaded): position 100, %zu chunks to the callback, stop=%d, %zu bytes\n",
+                chunks.load(), rc, file_size(target));
+
+    struct Events {
+        std::atomic<int> progress{0};
+        std::atomic<int> done{-1};
+    } events;
+    const TaskCallback on_event = [](void*, int event, void* data, unsigned int, void* user) {
+        auto* e = static_cast<Events*>(user);
+        if (event == TASK_EVENT_PROGRESS) ++e->progress;
+        if (event == TASK_EVENT_DONE) e->done = *static_cast<int*>(data);
+    };
+    target = dir + "asyn.bin";
+    fd = lib.quillnet_download_asyn_urlfile(url.c_str(), target.c_str(), nullptr, 0, 1, 1, nullptr, 0,
+                                            &events, on_event);
+    while (events.done == -1) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const int pos = lib.quillnet_getpos_download_asyn_urlfile(fd);
+    rc = lib.quillnet_stop_download_asyn_urlfile(fd);
+    std::printf("download (asynchronous): %d progress events, end result %d, position %d, stop=%d, "
+                "%zu bytes\n", events.progress.load(), events.done.load(), pos, rc, file_size(target));
+
+    std::ofstream(dir + "demo.bin", std::ios::binary) << demo_file();
+    DemoFtpServer ftp(dir);
+    target = dir + "ftp.bin";
+    rc = 0;
+    for (int attempt = 0; ftp.started() && rc == 0 && attempt < 50; ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        rc = lib.quillnet_download_ftpfile(ftp.url().c_str(), target.c_str(), "demo", "demo");
+    }
+    std::printf("download (FTP, user demo) demo.bin: rc=%d, %zu bytes on disk\n", rc, file_size(target));
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+}
 
 // A multipart part with room for its data after the record.
 std::vector<char> make_part(int type, const char* name, const void* data, size_t len) {
@@ -205,6 +336,8 @@ int run_demo(Library& lib) {
                                        reinterpret_cast<web_data*>(&form), 1, &body, &len);
     std::printf("multipart /upload: rc=%d body=\"%s\"\n", rc, body ? body : "");
     lib.quillnet_release(&body);
+
+    run_downloads(lib, server);
 
     std::printf("quillnet_clear_cache(NULL) = %d\n", lib.quillnet_clear_cache(nullptr));
     std::printf("quillnet_cleanup() = %d\n", lib.quillnet_cleanup());

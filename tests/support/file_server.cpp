@@ -70,9 +70,13 @@ size_t size_of(const httplib::Request& req) {
 
 }  // namespace
 
-std::string pattern(size_t n) {
-    std::string s(n, '\0');
-    for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 131 + n + i / 977) % 251);
+std::string pattern(size_t n, size_t from, size_t count) {
+    count = std::min(count, n - std::min(from, n));
+    std::string s(count, '\0');
+    for (size_t i = 0; i < count; ++i) {
+        const size_t at = from + i;
+        s[i] = static_cast<char>((at * 131 + n + at / 977) % 251);
+    }
     return s;
 }
 
@@ -127,13 +131,13 @@ FileServer::FileServer(const std::string& tls_dir)
 }
 
 void FileServer::serve_slowly(size_t n, httplib::Response& res) {
-    auto body = std::make_shared<std::string>(pattern(n));
     res.set_content_provider(n, "application/octet-stream",
-                             [this, body](size_t offset, size_t length, httplib::DataSink& sink) {
+                             [this, n](size_t offset, size_t length, httplib::DataSink& sink) {
                                  if (stopping_) return false;
                                  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                                 const std::string piece = pattern(n, offset, std::min(kPiece, length));
                                  // A client that has gone ends the answer.
-                                 return sink.write(body->data() + offset, std::min(kPiece, length));
+                                 return sink.write(piece.data(), piece.size());
                              });
 }
 

@@ -12,6 +12,7 @@
 #ifndef QN_TEST_FILE_SERVER_H
 #define QN_TEST_FILE_SERVER_H
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <string>
@@ -22,8 +23,8 @@
 namespace qntest {
 
 // N bytes that differ from one position to the next and from one file size
-// to another.
-std::string pattern(size_t n);
+// to another; or `count` of them from `from` on.
+std::string pattern(size_t n, size_t from = 0, size_t count = std::string::npos);
 
 class FileServer {
 public:

@@ -286,22 +286,35 @@ TEST_F(Task, AsynchronousPauseResumeAndStop) {
 // (and, in the sanitizer builds, no byte) stays. The first round also
 // brings up what lives for the whole process (the log's writer and file),
 // so counting starts after it; the server may still be closing the first
-// round's connections then.
-TEST_F(Task, StartStopCyclesLeaveNothingBehind) {
-    const std::string slow = server_.url("/slow/100000000"), quick = server_.url("/file/20000");
-    size_t threads = 0, fds = 0;
-    for (int i = 0; i <= 200; ++i) {
-        const std::string& url = i % 8 == 0 ? slow : quick;
-        const int64_t b = start_asyn(url, out_.file("c2"), nullptr);
-        const int64_t a = quillnet_download_urlfile_ex(url.c_str(), out_.file("c1").c_str(), nullptr, nullptr);
-        ASSERT_TRUE(a != -1 && b != -1);
-        if (i % 4 == 1) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        EXPECT_EQ(quillnet_stop_download_asyn_urlfile(b) + quillnet_stop_download_urlfile(a), 2);
-        if (i == 0) {
-            threads = count_entries("/proc/self/task");
-            fds = count_entries("/proc/self/fd");
+// round's connections then. One kind per test, each in its own process.
+class Cycles : public Task {
+protected:
+    template <class Start, class Stop>
+    void run(Start start, Stop stop) {
+        const std::string slow = server_.url("/slow/100000000"), quick = server_.url("/file/20000");
+        size_t threads = 0, fds = 0;
+        for (int i = 0; i <= 200; ++i) {
+            const int64_t fd = start(i % 4 < 2 ? slow : quick, out_.file("c"));
+            ASSERT_NE(fd, -1);
+            if (i % 2 == 1) std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            EXPECT_EQ(stop(fd), 1);
+            if (i == 0) {
+                threads = count_entries("/proc/self/task");
+                fds = count_entries("/proc/self/fd");
+            }
         }
+        EXPECT_TRUE(eventually([&] { return count_entries("/proc/self/task") <= threads; }));
+        EXPECT_TRUE(eventually([&] { return count_entries("/proc/self/fd") <= fds; }));
     }
-    EXPECT_TRUE(eventually([&] { return count_entries("/proc/self/task") <= threads; }));
-    EXPECT_TRUE(eventually([&] { return count_entries("/proc/self/fd") <= fds; }));
+};
+
+TEST_F(Cycles, Threaded) {
+    run([](const std::string& url, const std::string& path) {
+        return quillnet_download_urlfile_ex(url.c_str(), path.c_str(), nullptr, nullptr);
+    }, quillnet_stop_download_urlfile);
+}
+
+TEST_F(Cycles, Asynchronous) {
+    run([](const std::string& url, const std::string& path) { return start_asyn(url, path, nullptr); },
+        quillnet_stop_download_asyn_urlfile);
 }

@@ -1,0 +1,234 @@
+// Download throughput of the synchronous, threaded and asynchronous exports
+// against `curl -o` of the same file in the same run, from nginx on
+// 127.0.0.1 with a configuration of its own in a temporary folder. Files
+// live on tmpfs when there is one and every download writes to /dev/null,
+// so the disk is out of the picture. Each download runs in a child process
+// of its own, which gives its wall time and its peak resident memory; the
+// peak is shown for a small and a large file, to show that it does not grow
+// with the file.
+//
+//     qn_bench_download [size_mib ...]       default: 64 1024
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <arpa/inet.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "quillnet.h"
+#include "transfer/download_task.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kRounds = 3;
+const char* const kVariants[] = {"sync", "threaded", "asyn"};
+
+struct Run {
+    double seconds = 0;
+    long peak_kib = 0;
+    bool ok = false;
+};
+
+// Runs argv to its end with standard output and error thrown away.
+Run run_child(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    Run run;
+    pid_t pid = 0;
+    const Clock::time_point start = Clock::now();
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+        int status = 0;
+        rusage usage{};
+        wait4(pid, &status, 0, &usage);
+        run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        run.peak_kib = usage.ru_maxrss;
+        run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    return run;
+}
+
+int free_port() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof(addr);
+    bind(fd, reinterpret_cast<sockaddr*>(&addr), len);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    close(fd);
+    return ntohs(addr.sin_port);
+}
+
+bool accepts(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
+    close(fd);
+    return ok;
+}
+
+// nginx on 127.0.0.1, serving `www`, everything it writes kept in `dir`.
+class Nginx {
+public:
+    Nginx(const std::string& dir, const std::string& www) : port_(free_port()) {
+        const std::string conf = dir + "nginx.conf";
+        std::ofstream(conf) << "daemon off;\nworker_processes 1;\npid " << dir << "nginx.pid;\n"
+                            << "error_log " << dir << "error.log;\n"
+                            << "events { worker_connections 64; }\n"
+                            << "http {\n  access_log off;\n  sendfile on;\n  tcp_nopush on;\n"
+                            << "  client_body_temp_path " << dir << "body;\n"
+                            << "  server {\n    listen 127.0.0.1:" << port_ << ";\n    root " << www
+                            << ";\n  }\n}\n";
+        std::string args[] = {"nginx", "-p", dir, "-e", dir + "error.log", "-c", conf};
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (posix_spawnp(&pid_, "nginx", nullptr, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        for (int i = 0; i < 500 && pid_ > 0 && !accepts(port_); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    ~Nginx() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGQUIT);
+        waitpid(pid_, nullptr, 0);
+    }
+    bool running() const { return pid_ > 0 && accepts(port_); }
+    std::string url(const std::string& file) const {
+        return "http://127.0.0.1:" + std::to_string(port_) + "/" + file;
+    }
+
+private:
+    int port_;
+    pid_t pid_ = -1;
+};
+
+void write_file(const std::string& path, size_t mib) {
+    std::vector<char> block(1 << 20);
+    for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 131 % 251);
+    std::ofstream out(path, std::ios::binary);
+    for (size_t i = 0; i < mib; ++i) out.write(block.data(), static_cast<std::streamsize>(block.size()));
+    chmod(path.c_str(), 0644);
+}
+
+// Child mode: one download by one export, to /dev/null. Exit code 0 on
+// success.
+int download(const std::string& variant, const std::string& url) {
+    quillnet_startup();
+    int ok = 0;
+    if (variant == "sync") {
+        ok = quillnet_download_urlfile(url.c_str(), "/dev/null");
+    } else if (variant == "threaded") {
+        const int64_t fd = quillnet_download_urlfile_ex(url.c_str(), "/dev/null", nullptr, nullptr);
+        auto* info = reinterpret_cast<qn::transfer::download_info*>(fd);
+        while (info->finished.load(std::memory_order_relaxed) == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ok = quillnet_getpos_download_urlfile(fd) == 100 ? 1 : 0;
+        quillnet_stop_download_urlfile(fd);
+    } else {
+        std::atomic<int> done{-1};
+        const TaskCallback on_event = [](void*, int event, void* data, unsigned int, void* user) {
+            if (event == TASK_EVENT_DONE) {
+                static_cast<std::atomic<int>*>(user)->store(*static_cast<int*>(data));
+            }
+        };
+        const int64_t fd = quillnet_download_asyn_urlfile(url.c_str(), "/dev/null", nullptr, 0, 1, 1,
+                                                          nullptr, 0, &done, on_event);
+        while (done.load() == -1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ok = done.load() == 0 ? 1 : 0;
+        quillnet_stop_download_asyn_urlfile(fd);
+    }
+    quillnet_cleanup();
+    return ok == 1 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--run") == 0) return download(argv[2], argv[3]);
+    std::vector<size_t> sizes;
+    for (int i = 1; i < argc; ++i) sizes.push_back(std::strtoul(argv[i], nullptr, 10));
+    if (sizes.empty()) sizes = {64, 1024};
+
+    const std::string base = fs::exists("/dev/shm") ? "/dev/shm" : fs::temp_directory_path().string();
+    std::string dir = base + "/qn_bench_download.XXXXXX";
+    if (mkdtemp(dir.data()) == nullptr) return 1;
+    dir += "/";
+    chmod(dir.c_str(), 0755);  // nginx's worker may run as another user
+    const std::string www = dir + "www/";
+    fs::create_directories(www);
+    fs::create_directories(dir + "config");
+    chmod(www.c_str(), 0755);
+    // The library's log goes to this run's folder.
+    setenv("MJ_CONFIG_DIR", (dir + "config/").c_str(), 1);
+    const std::string self = fs::canonical("/proc/self/exe").string();
+
+    int status = 0;
+    {
+        for (size_t mib : sizes) write_file(www + std::to_string(mib) + ".bin", mib);
+        Nginx nginx(dir, www);
+        if (!nginx.running()) {
+            std::printf("nginx did not start (is nginx-light installed?); see %serror.log\n", dir.c_str());
+            status = 1;
+        }
+        std::printf("%-9s %7s %10s %10s %8s %12s\n", "variant", "MiB", "best s", "MiB/s", "x curl",
+                    "peak RSS KiB");
+        for (size_t mib : sizes) {
+            if (status != 0) break;
+            const std::string url = nginx.url(std::to_string(mib) + ".bin");
+            std::vector<std::string> names = {"curl -o"};
+            names.insert(names.end(), std::begin(kVariants), std::end(kVariants));
+            std::vector<Run> best(names.size());
+            for (int round = 0; round < kRounds; ++round) {
+                for (size_t v = 0; v < names.size(); ++v) {
+                    const Run run = v == 0 ? run_child({"curl", "-s", "-o", "/dev/null", url})
+                                           : run_child({self, "--run", names[v], url});
+                    if (!run.ok) {
+                        std::printf("%s failed on %zu MiB\n", names[v].c_str(), mib);
+                        status = 1;
+                    }
+                    if (best[v].seconds == 0 || run.seconds < best[v].seconds) best[v].seconds = run.seconds;
+                    best[v].peak_kib = std::max(best[v].peak_kib, run.peak_kib);
+                }
+            }
+            for (size_t v = 0; v < names.size(); ++v) {
+                std::printf("%-9s %7zu %10.3f %10.1f %8.3f %12ld\n", names[v].c_str(), mib, best[v].seconds,
+                            static_cast<double>(mib) / best[v].seconds, best[0].seconds / best[v].seconds,
+                            best[v].peak_kib);
+            }
+        }
+    }
+    fs::remove_all(dir);
+    return status;
+}

@@ -3,9 +3,12 @@
 // 127.0.0.1.
 #include <httplib.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -160,9 +163,18 @@ private:
 
 // A port nobody listens on right now.
 int free_port() {
-    httplib::Server probe;
-    const int port = probe.bind_to_any_port("127.0.0.1");
-    return port > 0 ? port : 2121;
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof(addr);
+    int port = 2121;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+        port = ntohs(addr.sin_port);
+    }
+    ::close(fd);
+    return port;
 }
 
 // An FTP server on 127.0.0.1 for the demo: the distribution's pyftpdlib,

@@ -171,6 +171,7 @@ void download_asyn_worker(asyn_download_info* info) {
         options.write_data = info;
         options.tls = qn::curl::TlsVerify::kOff;
         qn::curl::setup_request(curl, options);
+        curl_api.curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
         curl_api.curl_easy_setopt(curl, CURLOPT_HTTPHEADER, transfer.headers().get());
         curl_api.curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
         curl_api.curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);

@@ -124,6 +124,7 @@ int download_http(const char* url, const char* path, const HttpLogTexts& texts,
     qn::curl::setup_request(curl, options);
 
     CLibcurlWrapper& curl_api = CLibcurlWrapper::instance();
+    curl_api.curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
     if (extras != nullptr) {
         if (extras->cookie != nullptr) curl_api.curl_easy_setopt(curl, CURLOPT_COOKIE, extras->cookie);
         // No document is a document without header lines: nothing to add,
@@ -253,6 +254,8 @@ extern "C" QUILLNET_API int quillnet_download_ftpfile(const char* ftp, const cha
         options.write_function = &qn::transfer::on_curl_write_file;
         options.write_data = &sink;
         qn::curl::setup_request(curl, options);
+        CLibcurlWrapper::instance().curl_easy_setopt(curl, CURLOPT_BUFFERSIZE,
+                                                     qn::transfer::kReceiveBufferSize);
         if (with_credentials) {
             CLibcurlWrapper::instance().curl_easy_setopt(curl, CURLOPT_USERPWD, credentials);
         }

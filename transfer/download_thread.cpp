@@ -53,6 +53,7 @@ void download_urlfile_worker(download_info* info) {
         options.write_data = info;
         qn::curl::setup_request(curl, options);
         CLibcurlWrapper& curl_api = CLibcurlWrapper::instance();
+        curl_api.curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
         curl_api.curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
         curl_api.curl_easy_setopt(curl, CURLOPT_PROGRESSFUNCTION, &on_download_progress);
         curl_api.curl_easy_setopt(curl, CURLOPT_PROGRESSDATA, info);

@@ -41,7 +41,7 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kRounds = 3;
+constexpr int kRounds = 5;
 const char* const kVariants[] = {"sync", "threaded", "asyn"};
 
 struct Run {

@@ -88,11 +88,12 @@ TEST_F(Download, HttpOutcomesOfEveryVariant) {
         "35 error: CLibcurlWrapper::instance().curl_easy_perform(curl)[23] != CURLE_OK, url:" + url(3),
         "35 error: HTTP url:" + url(4) + " path:[" + file(4) + "] request failed with code:500",
         "35 error: CLibcurlWrapper::instance().curl_easy_perform(curl)[23] != CURLE_OK, url:" + url(5)};
+    const std::string failed = "35 CLibcurlWrapper::instance().curl_easy_perform(curl) != CURLE_OK, ";
     for (int v = 1; v <= 2; ++v) {
         want.push_back("35 HTTP url:" + url(2) + " path:" + file(9 * v + 2) + " request failed with code404");
-        want.push_back("35 CLibcurlWrapper::instance().curl_easy_perform(curl) != CURLE_OK, " + url(3) + " curl_ret=23");
+        want.push_back(failed + url(3) + " curl_ret=23");
         want.push_back("35 HTTP url:" + url(4) + " path:" + file(9 * v + 4) + " request failed with code500");
-        want.push_back("35 CLibcurlWrapper::instance().curl_easy_perform(curl) != CURLE_OK, " + url(5) + " curl_ret=23");
+        want.push_back(failed + url(5) + " curl_ret=23");
     }
     want.push_back("35 error: HTTP url:" + refused + " path:[" + out_.file("r") + "] request failed with code:0");
     want.push_back("35 HTTP url:" + refused + " path:" + out_.file("r") + " request failed with code0");
@@ -146,8 +147,8 @@ TEST_F(Download, OptionDocumentDigestAndCookie) {
     const Lines log = logged();
     EXPECT_EQ(grep(log, "30 is_"), (Lines{"30 is_error(jso)", "30 is_error(jso_headers)", "30 is_error(jso_header)"}));
     EXPECT_EQ(grep(log, "request failed"),
-              (Lines{"35 HTTP url:" + server_.url("/digest/10") + " path:" + out_.file("f") + " request failed with code401",
-                     "35 HTTP url:" + server_.url("/digest/10") + " path:" + out_.file("f") + " request failed with code401"}));
+              Lines(2, "35 HTTP url:" + server_.url("/digest/10") + " path:" + out_.file("f") +
+                           " request failed with code401"));
     EXPECT_EQ(grep(log, "CR or LF"), Lines{"25 cookie contains CR or LF"});
 }
 
@@ -210,7 +211,8 @@ TEST_F(Download, ArgumentChecks) {
     const char* const path = "/nowhere";
     EXPECT_EQ(quillnet_download_urlfile(nullptr, path) + quillnet_download_urlfile(url, nullptr) +
                   quillnet_download_urlfile_ex2(nullptr, path) + quillnet_download_urlfile_ex3(url, nullptr, "{}", "") +
-                  quillnet_download_ftpfile(nullptr, path, "u", "p") + quillnet_download_ftpfile(url, nullptr, "u", "p"),
+                  quillnet_download_ftpfile(nullptr, path, "u", "p") +
+                  quillnet_download_ftpfile(url, nullptr, "u", "p"),
               0);
     const Lines log = logged();
     EXPECT_EQ(grep(log, "== NULL"),

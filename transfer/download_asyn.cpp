@@ -259,14 +259,7 @@ extern "C" QUILLNET_API int64_t quillnet_download_asyn_urlfile(
     return qn::api::guarded("quillnet_download_asyn_urlfile", int64_t{-1}, [&]() -> int64_t {
         qn::log::Info() << "quillnet_download_asyn_urlfile -- 1: url:" << url << " path:" << path
                         << "\n";
-        if (url == nullptr) {
-            qn::log::Info() << "url == NULL" << "\n";
-            return -1;
-        }
-        if (path == nullptr) {
-            qn::log::Info() << "path == NULL" << "\n";
-            return -1;
-        }
+        if (!qn::transfer::check_url_and_path(url, path, qn::log::kLevelInfo)) return -1;
         asyn_download_info* info =
             qn::transfer::new_task_record<asyn_download_info>("info == NULL", qn::log::kLevelError);
         if (info == nullptr) return -1;

@@ -126,14 +126,7 @@ extern "C" QUILLNET_API int64_t quillnet_download_urlfile_ex(const char* url, co
                                                              void* user_data,
                                                              TaskCallback callback) {
     return qn::api::guarded("quillnet_download_urlfile_ex", int64_t{-1}, [&]() -> int64_t {
-        if (url == nullptr) {
-            qn::log::Info() << "url == NULL" << "\n";
-            return -1;
-        }
-        if (path == nullptr) {
-            qn::log::Info() << "path == NULL" << "\n";
-            return -1;
-        }
+        if (!qn::transfer::check_url_and_path(url, path, qn::log::kLevelInfo)) return -1;
         download_info* info =
             qn::transfer::new_task_record<download_info>("download_info == NULL", qn::log::kLevelError);
         if (info == nullptr) return -1;

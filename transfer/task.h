@@ -69,6 +69,21 @@ private:
 template <class Record>
 struct TaskKind;
 
+// The first checks of every start export: "url == NULL", then
+// "path == NULL", logged at the level of the export's family. False when
+// one failed.
+inline bool check_url_and_path(const char* url, const char* path, uint32_t level) {
+    if (url == nullptr) {
+        qn::log::Record(level) << "url == NULL" << "\n";
+        return false;
+    }
+    if (path == nullptr) {
+        qn::log::Record(level) << "path == NULL" << "\n";
+        return false;
+    }
+    return true;
+}
+
 // Copies `text` into a fixed field, cut to the field's size less one; the
 // zeroed record keeps the copy terminated.
 template <size_t N>

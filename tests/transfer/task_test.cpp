@@ -284,28 +284,30 @@ TEST_F(Task, AsynchronousPauseResumeAndStop) {
 
 // Start and stop, again and again, at several moments of a task's life
 // (before the first byte, mid-way, after the end): no thread, no descriptor
-// (and, in the sanitizer builds, no byte) stays. The first round also
-// brings up what lives for the whole process (the log's writer and file),
-// so counting starts after it; the server may still be closing the first
-// round's connections then. One kind per test, each in its own process.
+// (and, in the sanitizer builds, no byte) stays. The counts are taken once
+// a first cycle has brought up what lives for the whole process (the log's
+// writer and file among them), and each round has a server of its own,
+// gone with its threads and connections before the counts are compared.
+// One kind per test, each in its own process.
 class Cycles : public Task {
 protected:
     template <class Start, class Stop>
     void run(Start start, Stop stop) {
-        const std::string slow = server_.url("/slow/100000000"), quick = server_.url("/file/20000");
-        size_t threads = 0, fds = 0;
-        for (int i = 0; i <= 200; ++i) {
-            const int64_t fd = start(i % 4 < 2 ? slow : quick, out_.file("c"));
-            ASSERT_NE(fd, -1);
-            if (i % 2 == 1) std::this_thread::sleep_for(std::chrono::milliseconds(30));
-            EXPECT_EQ(stop(fd), 1);
-            if (i == 0) {
-                threads = count_entries("/proc/self/task");
-                fds = count_entries("/proc/self/fd");
+        const auto cycles = [&](int n) {
+            qntest::FileServer server;
+            const std::string slow = server.url("/slow/100000000"), quick = server.url("/file/20000");
+            for (int i = 0; i < n; ++i) {
+                const int64_t fd = start(i % 4 < 2 ? slow : quick, out_.file("c"));
+                ASSERT_NE(fd, -1);
+                if (i % 2 == 1) std::this_thread::sleep_for(std::chrono::milliseconds(30));
+                EXPECT_EQ(stop(fd), 1);
             }
-        }
-        EXPECT_TRUE(eventually([&] { return count_entries("/proc/self/task") <= threads; }));
-        EXPECT_TRUE(eventually([&] { return count_entries("/proc/self/fd") <= fds; }));
+        };
+        cycles(1);
+        const size_t threads = count_entries("/proc/self/task"), fds = count_entries("/proc/self/fd");
+        cycles(200);
+        EXPECT_TRUE(eventually([&] { return count_entries("/proc/self/task") == threads; }));
+        EXPECT_TRUE(eventually([&] { return count_entries("/proc/self/fd") == fds; }));
     }
 };
 

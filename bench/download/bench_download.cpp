@@ -204,6 +204,7 @@ int main(int argc, char** argv) {
         }
         std::printf("%-9s %7s %10s %10s %8s %12s\n", "variant", "MiB", "best s", "MiB/s", "x curl",
                     "peak RSS KiB");
+        std::vector<std::vector<Run>> results;
         for (size_t mib : sizes) {
             if (status != 0) break;
             const std::string url = nginx.url(std::to_string(mib) + ".bin");
@@ -226,6 +227,20 @@ int main(int argc, char** argv) {
                 std::printf("%-9s %7zu %10.3f %10.1f %8.3f %12ld\n", names[v].c_str(), mib, best[v].seconds,
                             static_cast<double>(mib) / best[v].seconds, best[0].seconds / best[v].seconds,
                             best[v].peak_kib);
+            }
+            results.push_back(best);
+        }
+        // What each extra megabyte costs, fixed costs (process start, connection set-up, a
+        // variant's own waits) taken out: the time difference between the largest and the
+        // smallest file.
+        if (results.size() == sizes.size() && sizes.size() > 1) {
+            std::printf("marginal, %zu to %zu MiB:\n", sizes.front(), sizes.back());
+            const auto& small = results.front();
+            const auto& large = results.back();
+            const double curl_extra = large[0].seconds - small[0].seconds;
+            for (size_t v = 1; v < large.size(); ++v) {
+                std::printf("%-9s %8.3f x curl\n", kVariants[v - 1],
+                            curl_extra / (large[v].seconds - small[v].seconds));
             }
         }
     }

@@ -3,6 +3,7 @@
 // 127.0.0.1.
 #include <httplib.h>
 
+#if !defined(_WIN32)
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -11,6 +12,7 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -27,7 +29,9 @@
 #include "platform.h"
 #include "quillnet.h"
 
+#if !defined(_WIN32)
 extern char** environ;
+#endif
 
 namespace {
 
@@ -161,6 +165,7 @@ private:
     std::atomic<int> tree_hits_{0};
 };
 
+#if !defined(_WIN32)
 // A port nobody listens on right now.
 int free_port() {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -210,6 +215,8 @@ private:
     std::string url_;
 };
 
+#endif
+
 size_t file_size(const std::string& path) {
     std::error_code ec;
     const auto size = fs::file_size(path, ec);
@@ -217,9 +224,10 @@ size_t file_size(const std::string& path) {
 }
 
 void run_downloads(Library& lib, const DemoServer& server) {
-    std::string dir_template = (fs::temp_directory_path() / "quillnet-demo-XXXXXX").string();
-    if (::mkdtemp(dir_template.data()) == nullptr) return;
-    const std::string dir = dir_template + "/";
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    const std::string dir = (fs::temp_directory_path() / ("quillnet-demo-" + std::to_string(stamp))).string() + "/";
+    std::error_code ec;
+    if (!fs::create_directories(dir, ec)) return;
     const std::string url = server.url("/files/demo.bin");
 
     std::string target = dir + "sync.bin";
@@ -259,6 +267,9 @@ void run_downloads(Library& lib, const DemoServer& server) {
     std::printf("download (asynchronous): %d progress events, end result %d, position %d, stop=%d, "
                 "%zu bytes\n", events.progress.load(), events.done.load(), pos, rc, file_size(target));
 
+#if defined(_WIN32)
+    std::printf("download (FTP): skipped, the demo's FTP server needs Python's pyftpdlib\n");
+#else
     std::ofstream(dir + "demo.bin", std::ios::binary) << demo_file();
     DemoFtpServer ftp(dir);
     target = dir + "ftp.bin";
@@ -268,7 +279,7 @@ void run_downloads(Library& lib, const DemoServer& server) {
         rc = lib.quillnet_download_ftpfile(ftp.url().c_str(), target.c_str(), "demo", "demo");
     }
     std::printf("download (FTP, user demo) demo.bin: rc=%d, %zu bytes on disk\n", rc, file_size(target));
-    std::error_code ec;
+#endif
     fs::remove_all(dir, ec);
 }
 

@@ -2,6 +2,10 @@
 
 #include <system_error>
 
+#if defined(__linux__)
+#include <pthread.h>
+#endif
+
 namespace qn {
 namespace transfer {
 
@@ -9,7 +13,13 @@ TaskThread* TaskThread::create(Proc proc, void* arg) noexcept {
     TaskThread* thread = new (std::nothrow) TaskThread();
     if (thread == nullptr) return nullptr;
     try {
-        thread->thread_ = std::thread(proc, arg);
+        thread->thread_ = std::thread([proc, arg] {
+#if defined(__linux__)
+            // Named, so that a host's debugger and ps tell task workers apart.
+            pthread_setname_np(pthread_self(), kTaskThreadName);
+#endif
+            proc(arg);
+        });
     } catch (...) {  // no thread (std::system_error) or no memory for its state
         delete thread;
         return nullptr;

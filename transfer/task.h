@@ -39,6 +39,9 @@ namespace transfer {
 
 constexpr std::memory_order kRelaxed = std::memory_order_relaxed;
 
+// The name a task's worker thread carries where the system names threads.
+constexpr char kTaskThreadName[] = "quillnet task";
+
 // The worker thread of one task: start with one pointer argument, joinable,
 // join, destroy.
 class TaskThread {

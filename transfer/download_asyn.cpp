@@ -59,10 +59,10 @@ std::string build_url(asyn_download_info* info, char (&url_buffer)[kUrlBufferSiz
 
 // The content-type header lines, and the document's lines in Digest mode.
 void add_content_headers(asyn_download_info* info, qn::curl::Transfer& transfer) {
-    if (info->conten_type == 1) {
-        transfer.append_header("Content-Type: application/json");
-    } else if (info->conten_type == 2 && info->param_ex != nullptr) {
-        qn::submit::add_param_ex_headers(info->param_ex, transfer.headers().out(),
+    if (info->conten_type == qn::submit::kContentJson) {
+        transfer.append_header(qn::submit::kJsonContentLine);
+    } else if (info->conten_type == qn::submit::kContentFromDocument && info->param_ex != nullptr) {
+        qn::submit::add_param_ex_headers(info->param_ex, transfer.headers(),
                                          qn::submit::AuthDigestMode::kDigestCredentials,
                                          transfer.easy());
     } else {

@@ -16,7 +16,6 @@
 #include "log/log_record.h"
 #include "quillnet.h"
 #include "submit/param_doc.h"
-#include "submit/submit_internal.h"
 #include "transfer/download_task.h"
 
 namespace qn {
@@ -130,7 +129,7 @@ int download_http(const char* url, const char* path, const HttpLogTexts& texts,
         // No document is a document without header lines: nothing to add,
         // and nothing worth a log line, since leaving it out is legitimate.
         if (extras->param_ex != nullptr) {
-            qn::submit::add_param_ex_headers(extras->param_ex, transfer.headers().out(),
+            qn::submit::add_param_ex_headers(extras->param_ex, transfer.headers(),
                                              qn::submit::AuthDigestMode::kDigestCredentials, curl);
         }
     }

@@ -82,7 +82,7 @@ TEST_F(Download, HttpOutcomesOfEveryVariant) {
     EXPECT_EQ(grep(log, "30 HTTP Response Code:0").size() + grep(log, "25 HTTP Response Code: 0").size(), 2u);
     // Per variant: the 404, the HTML at 200 and at 500, the late HTML.
     const auto url = [&](int i) { return server_.url(cases[i].path); };
-    const auto file = [&](int n) { return out_.file("f" + std::to_string(n)); };
+    const auto file = [&](int i) { return out_.file("f" + std::to_string(i)); };
     Lines want = {
         "35 error: HTTP url:" + url(2) + " path:[" + file(2) + "] request failed with code:404",
         "35 error: CLibcurlWrapper::instance().curl_easy_perform(curl)[23] != CURLE_OK, url:" + url(3),

@@ -45,24 +45,12 @@ protected:
     }
     void TearDown() override { quillnet_cleanup(); }
 
-    // The records so far, as "<level> <text>". The sink writes on a thread
-    // of its own and in order, so a marker record (a clean-up while not
-    // started logs "!s_is_startup") is awaited first.
-    Lines logged() {
-        EXPECT_EQ(quillnet_cleanup() + quillnet_cleanup(), 1);
-        const std::string path = qntest::log_path(config_.path());
-        EXPECT_NE(qntest::wait_for_log_line(path, "!s_is_startup", 10000), "");
-        Lines out;
-        for (const std::string& line : qntest::log_lines_containing(path, "")) {
-            if (qntest::record_text(line) == "!s_is_startup") break;
-            out.push_back(std::to_string(qntest::record_level(line)) + " " + qntest::record_text(line));
-        }
-        EXPECT_EQ(quillnet_startup(), 1);
-        return out;
-    }
+    // The records since the previous read, as "<level> <text>".
+    Lines logged() { return log_.records(); }
 
     qntest::TempDir config_;
     qntest::TempDir out_;
+    qntest::LogReader log_{config_.path()};
 };
 
 #endif

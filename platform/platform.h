@@ -56,6 +56,14 @@ uint32_t main_thread_id();
 // Debugger output: OutputDebugStringA on Windows, stderr elsewhere.
 void debug_output(const char* text);
 
+// True while the process ends and the modules' static objects are being
+// destroyed after every other thread was stopped (Windows stops them
+// before it tells the modules): code run then must not wait for a thread
+// or take a lock another thread may have held. False on Linux, where the
+// other threads still run at that point, and when a module is unloaded
+// from a running process.
+bool process_ending();
+
 }  // namespace platform
 }  // namespace qn
 

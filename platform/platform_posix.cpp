@@ -140,5 +140,9 @@ void debug_output(const char* text) {
     std::fflush(stderr);
 }
 
+bool process_ending() {
+    return false;
+}
+
 }  // namespace platform
 }  // namespace qn

@@ -3,56 +3,99 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <cstring>
 #include <string>
+
+// Exported by ntdll, not declared by the SDK headers.
+extern "C" __declspec(dllimport) BOOLEAN NTAPI RtlDllShutdownInProgress();
 
 namespace qn {
 namespace platform {
+
+namespace {
+
+// The error of the last failed load or lookup on this thread, taken right
+// after the failing call: building a report may run code that changes
+// GetLastError before the reporter asks for it.
+thread_local uint32_t t_last_error = 0;
+
+HMODULE as_hmodule(ModuleHandle module) {
+    return static_cast<HMODULE>(module);
+}
+
+ModuleHandle remember_failure(HMODULE module) {
+    if (module == nullptr) t_last_error = static_cast<uint32_t>(::GetLastError());
+    return module;
+}
+
+// FILETIME as one number, for comparing.
+ULONGLONG ticks(const FILETIME& t) {
+    return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+}
+
+}  // namespace
 
 std::string module_file_name(const char* windows_name) {
     return windows_name != nullptr ? std::string(windows_name) : std::string();
 }
 
 ModuleHandle load_module(const char* file_name) {
-    // LoadLibraryA with a bare name already searches the executable's
-    // directory first.
-    return file_name != nullptr ? reinterpret_cast<ModuleHandle>(::LoadLibraryA(file_name)) : nullptr;
+    // A bare name is looked for in the executable's folder first, then along
+    // the system's module search path.
+    if (file_name == nullptr) return nullptr;
+    return remember_failure(::LoadLibraryA(file_name));
 }
 
 ModuleHandle load_module_path(const std::string& path) {
-    return reinterpret_cast<ModuleHandle>(::LoadLibraryA(path.c_str()));
+    return remember_failure(::LoadLibraryA(path.c_str()));
 }
 
 ModuleHandle find_loaded_module(const char* file_name) {
     if (file_name == nullptr) return nullptr;
     const int n = ::MultiByteToWideChar(CP_ACP, 0, file_name, -1, nullptr, 0);
-    std::wstring wide(static_cast<size_t>(n > 0 ? n : 1), L'\0');
+    if (n <= 0) return nullptr;
+    std::wstring wide(static_cast<size_t>(n), L'\0');
     ::MultiByteToWideChar(CP_ACP, 0, file_name, -1, &wide[0], n);
-    return reinterpret_cast<ModuleHandle>(::GetModuleHandleW(wide.c_str()));
+    return ::GetModuleHandleW(wide.c_str());
 }
 
 void* find_symbol(ModuleHandle module, const char* name) {
     if (module == nullptr || name == nullptr) return nullptr;
-    return reinterpret_cast<void*>(::GetProcAddress(reinterpret_cast<HMODULE>(module), name));
+    const FARPROC symbol = ::GetProcAddress(as_hmodule(module), name);
+    if (symbol == nullptr) {
+        t_last_error = static_cast<uint32_t>(::GetLastError());
+        return nullptr;
+    }
+    // Function and object pointers have one size and representation on
+    // Windows; GetProcAddress hands out both as FARPROC.
+    void* address;
+    static_assert(sizeof(address) == sizeof(symbol), "code and data pointers differ");
+    std::memcpy(&address, &symbol, sizeof(address));
+    return address;
 }
 
 void free_module(ModuleHandle module) {
-    if (module != nullptr) ::FreeLibrary(reinterpret_cast<HMODULE>(module));
+    if (module != nullptr) ::FreeLibrary(as_hmodule(module));
 }
 
 uint32_t last_error() {
-    return static_cast<uint32_t>(::GetLastError());
+    return t_last_error;
 }
 
 std::string executable_path() {
-    char buf[MAX_PATH] = {0};
+    // MAX_PATH characters at most, as the host's own modules assume.
+    char buf[MAX_PATH + 1] = {0};
     const DWORD n = ::GetModuleFileNameA(nullptr, buf, MAX_PATH);
     return std::string(buf, n);
 }
 
 std::string executable_dir() {
-    std::string path = executable_path();
-    const size_t slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    static const std::string dir = [] {
+        const std::string path = executable_path();
+        const size_t slash = path.find_last_of("/\\");
+        return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    }();
+    return dir;
 }
 
 uint32_t current_thread_id() {
@@ -60,27 +103,39 @@ uint32_t current_thread_id() {
 }
 
 uint32_t main_thread_id() {
-    // The oldest thread of the process is its main thread.
-    const DWORD pid = ::GetCurrentProcessId();
-    HANDLE snap = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snap == INVALID_HANDLE_VALUE) return current_thread_id();
-    THREADENTRY32 entry;
-    entry.dwSize = sizeof(entry);
-    uint32_t result = current_thread_id();
-    if (::Thread32First(snap, &entry)) {
-        do {
-            if (entry.th32OwnerProcessID == pid) {
-                result = entry.th32ThreadID;
-                break;
+    // Windows names no main thread; the one that started first is it. A
+    // thread whose times cannot be read is passed over.
+    static const uint32_t id = [] {
+        const DWORD pid = ::GetCurrentProcessId();
+        DWORD oldest = ::GetCurrentThreadId();
+        HANDLE snap = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+        if (snap == INVALID_HANDLE_VALUE) return static_cast<uint32_t>(oldest);
+        THREADENTRY32 entry;
+        entry.dwSize = sizeof(entry);
+        ULONGLONG oldest_start = ~0ULL;
+        for (BOOL more = ::Thread32First(snap, &entry); more; more = ::Thread32Next(snap, &entry)) {
+            if (entry.th32OwnerProcessID != pid) continue;
+            HANDLE thread = ::OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ThreadID);
+            if (thread == nullptr) continue;
+            FILETIME created, exited, kernel, user;
+            if (::GetThreadTimes(thread, &created, &exited, &kernel, &user) && ticks(created) < oldest_start) {
+                oldest_start = ticks(created);
+                oldest = entry.th32ThreadID;
             }
-        } while (::Thread32Next(snap, &entry));
-    }
-    ::CloseHandle(snap);
-    return result;
+            ::CloseHandle(thread);
+        }
+        ::CloseHandle(snap);
+        return static_cast<uint32_t>(oldest);
+    }();
+    return id;
 }
 
 void debug_output(const char* text) {
     if (text != nullptr) ::OutputDebugStringA(text);
+}
+
+bool process_ending() {
+    return RtlDllShutdownInProgress() != FALSE;
 }
 
 }  // namespace platform

@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "log/log_record.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -64,7 +65,10 @@ namespace {
 class CleanerGuard {
 public:
     explicit CleanerGuard(WebReqCache* cache) : cache_(cache) {}
-    ~CleanerGuard() { cache_->StopCleaner(); }
+    ~CleanerGuard() {
+        // Windows has stopped the thread already when the process ends.
+        if (!qn::platform::process_ending()) cache_->StopCleaner();
+    }
 
 private:
     WebReqCache* cache_;

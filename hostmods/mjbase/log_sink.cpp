@@ -392,7 +392,13 @@ private:
 std::atomic<Runtime*> Runtime::instance_{nullptr};
 
 struct ExitFlush {
-    ~ExitFlush() { Runtime::ShutdownIfStarted(); }
+    ~ExitFlush() {
+        // On Windows the writer and the flusher were stopped before this
+        // runs at exit, with any lock they held still taken: nothing to wait
+        // for. The C runtime's exit has flushed the open files; records
+        // still queued then are lost.
+        if (!qn::platform::process_ending()) Runtime::ShutdownIfStarted();
+    }
 } g_exit_flush;
 
 // "[<tid>] [<level>] " at out; returns the end.

@@ -1,8 +1,13 @@
-// The binding in this test looks for "libqn_engine_under_test.so" beside the
+// The binding in this test looks for QN_CURL_MODULE_NAME
+// ("libqn_engine_under_test.so", "qn_engine_under_test.dll") beside the
 // executable; the test puts nothing, an incomplete engine, then the real
 // libcurl there, in one process, as a host would on successive starts.
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <dlfcn.h>
 #include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -26,6 +31,33 @@ std::string message_of_first_load() {
     return "no exception";
 }
 
+#if defined(_WIN32)
+// Windows loads a module from its file, which stays locked while loaded:
+// the engine is put in place as a copy.
+int put_engine(const std::string& target, const std::string& path) {
+    return ::CopyFileA(target.c_str(), path.c_str(), FALSE) ? 0 : -1;
+}
+void remove_engine(const std::string& path) {
+    ::DeleteFileA(path.c_str());
+}
+bool is_loaded(const std::string& path) {
+    return ::GetModuleHandleA(path.c_str()) != nullptr;
+}
+// Beside the test program's folder, where the Windows build puts it.
+std::string real_libcurl_path() {
+    return qn::platform::executable_dir() + "../libcurl.dll";
+}
+#else
+int put_engine(const std::string& target, const std::string& path) {
+    return ::symlink(target.c_str(), path.c_str());
+}
+void remove_engine(const std::string& path) {
+    ::unlink(path.c_str());
+}
+bool is_loaded(const std::string& path) {
+    return ::dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD) != nullptr;
+}
+
 std::string real_libcurl_path() {
     void* h = ::dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
     if (h == nullptr) return std::string();
@@ -34,28 +66,30 @@ std::string real_libcurl_path() {
     std::string path = (sym != nullptr && ::dladdr(sym, &info) != 0) ? info.dli_fname : "";
     return path;  // h stays loaded; harmless in a test process
 }
+#endif
 
 }  // namespace
 
 TEST(CurlBinding, MissingThenIncompleteThenRealEngine) {
     const std::string dir = qn::platform::executable_dir();
-    const std::string engine = dir + "libqn_engine_under_test.so";
+    const std::string engine = dir + QN_CURL_MODULE_NAME;
     const std::string stub = dir + QN_STUB_ENGINE;
-    ::unlink(engine.c_str());
+    remove_engine(engine);
 
     EXPECT_EQ(message_of_first_load(), "Failed to load libcurl");
     // A failed load leaves nothing behind: the next call tries again.
     EXPECT_EQ(message_of_first_load(), "Failed to load libcurl");
 
-    ASSERT_EQ(::symlink(stub.c_str(), engine.c_str()), 0);
+    ASSERT_EQ(put_engine(stub, engine), 0);
     EXPECT_EQ(message_of_first_load(), "Failed to resolve symbols from libcurl.");
     // The incomplete engine was unloaded again.
-    EXPECT_EQ(::dlopen(stub.c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr);
-    ::unlink(engine.c_str());
+    EXPECT_FALSE(is_loaded(stub));
+    EXPECT_FALSE(is_loaded(engine));
+    remove_engine(engine);
 
     const std::string real = real_libcurl_path();
     ASSERT_FALSE(real.empty());
-    ASSERT_EQ(::symlink(real.c_str(), engine.c_str()), 0);
+    ASSERT_EQ(put_engine(real, engine), 0);
 
     // Concurrent first callers share one creation.
     std::vector<std::thread> threads;
@@ -74,5 +108,5 @@ TEST(CurlBinding, MissingThenIncompleteThenRealEngine) {
     EXPECT_STREQ(curl.curl_easy_strerror(CURLE_OK), "No error");
     curl.curl_easy_cleanup(easy);
     curl.curl_global_cleanup();
-    ::unlink(engine.c_str());
+    remove_engine(engine);
 }

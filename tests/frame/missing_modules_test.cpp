@@ -8,14 +8,28 @@
 #include "host/text_convert.h"
 #include "log/logger.h"
 #include "platform/platform.h"
+#include "../mjbase/mjbase_test.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+// The tests run in the folder that holds the modules, and Windows looks for
+// a module named bare in the current folder too: not for this executable,
+// which searches only its own folder and the system's, as a careful host does.
+static const bool kNoCurrentFolder = ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS) != 0;
+#endif
+
+// `text` matched literally inside a regular expression.
+static std::string literal(const std::string& text) {
+    return std::regex_replace(text, std::regex(R"([\\^$.|?*+()\[\]{}])"), R"(\$&)");
+}
 
 TEST(MissingModules, LoaderReportsEveryFailedLoad) {
-    const std::string path = qn::platform::executable_dir() + "libMJBase.so";
+    const std::string path = qn::platform::executable_dir() + qn::platform::module_file_name("MJBase.dll");
     for (int attempt = 0; attempt < 2; ++attempt) {  // failures are not cached
         ::testing::internal::CaptureStderr();
         CModuleLoader loader("MJBase.dll");
         const std::string err = ::testing::internal::GetCapturedStderr();
-        EXPECT_TRUE(std::regex_match(err, std::regex("LoadLibrary\\[" + path + "\\] fail err:126\n")))
+        EXPECT_TRUE(std::regex_match(err, std::regex("LoadLibrary\\[" + literal(path) + "\\] fail err:126\n")))
             << err;
         void* object = reinterpret_cast<void*>(1);
         EXPECT_EQ(loader.CreateObject(mj::CLSID_MJParamBag, &object), mj::MJ_E_FAIL);
@@ -39,11 +53,11 @@ TEST(MissingModules, HostCallsFailQuietly) {
 }
 
 TEST(MissingModules, ConverterIsNotRetriedOnceMissing) {
-    EXPECT_EQ(qn::WideToUtf8(u"abc"), "");
+    EXPECT_EQ(qn::WideToUtf8(mjtest::W(u"abc")), "");
     EXPECT_EQ(qn::Utf8ToWide("abc"), qn::mjwstring());
     // MJBase turning up later changes nothing for this process.
-    const std::string real = qn::platform::executable_dir() + "../libMJBase.so";
+    const std::string real = qn::platform::executable_dir() + "../" + qn::platform::module_file_name("MJBase.dll");
     ASSERT_NE(qn::platform::load_module_path(real), nullptr);
-    EXPECT_EQ(qn::WideToUtf8(u"abc"), "");
-    EXPECT_EQ(qn::WideToCp936(u"abc"), "");
+    EXPECT_EQ(qn::WideToUtf8(mjtest::W(u"abc")), "");
+    EXPECT_EQ(qn::WideToCp936(mjtest::W(u"abc").c_str()), "");
 }

@@ -1,6 +1,11 @@
 /* An engine that exports every entry point the binding looks for but one
  * (curl_easy_strerror, which the library never calls). */
-#define STUB(name) __attribute__((visibility("default"))) int name(void) { return 0; }
+#if defined(_WIN32)
+#define STUB_EXPORT __declspec(dllexport)
+#else
+#define STUB_EXPORT __attribute__((visibility("default")))
+#endif
+#define STUB(name) STUB_EXPORT int name(void) { return 0; }
 STUB(curl_global_init)
 STUB(curl_global_cleanup)
 STUB(curl_easy_init)

@@ -9,26 +9,28 @@
 #include "host/simple_file.h"
 #include "host/text_convert.h"
 #include "temp_dir.h"
+#include "../mjbase/mjbase_test.h"
 
+using mjtest::W;  // u"" literals as the host's wide text
 using qn::mjwstring;
 
 TEST(TextConvert, RoundTripsAndCodePage936) {
     EXPECT_EQ(qn::WideToUtf8(static_cast<const mj::wchar*>(nullptr)), "");
     EXPECT_EQ(qn::Utf8ToWide(static_cast<const char*>(nullptr)), mjwstring());
     EXPECT_EQ(qn::WideToCp936(nullptr), "");
-    EXPECT_EQ(qn::WideToUtf8(u""), "");
+    EXPECT_EQ(qn::WideToUtf8(W(u"")), "");
     // ASCII, two- and three-byte characters, and one outside the BMP (a
     // surrogate pair in UTF-16).
-    const std::pair<std::string, mjwstring> samples[] = {
+    const std::pair<std::string, std::u16string> samples[] = {
         {"plain ascii", u"plain ascii"},
         {"caf\xC3\xA9 \xE4\xB8\xAD\xE6\x96\x87", u"caf\u00e9 \u4e2d\u6587"},
         {"\xF0\x9F\x98\x80 outside the BMP", u"\U0001F600 outside the BMP"},
     };
     for (const auto& [utf8, wide] : samples) {
-        EXPECT_EQ(qn::Utf8ToWide(utf8), wide) << utf8;
-        EXPECT_EQ(qn::WideToUtf8(wide), utf8);
+        EXPECT_EQ(qn::Utf8ToWide(utf8), W(wide)) << utf8;
+        EXPECT_EQ(qn::WideToUtf8(W(wide)), utf8);
     }
-    EXPECT_EQ(qn::WideToCp936(u"/tmp/\u4e2d\u6587/"), "/tmp/\xD6\xD0\xCE\xC4/");
+    EXPECT_EQ(qn::WideToCp936(W(u"/tmp/\u4e2d\u6587/").c_str()), "/tmp/\xD6\xD0\xCE\xC4/");
 }
 
 TEST(TextConvert, FixedAreaAndHeapGiveTheSameResult) {
@@ -60,7 +62,7 @@ TEST(HostObjects, SimpleFileWritesThroughTheHost) {
     const std::string path = dir.file("out \xE4\xB8\xAD.bin");
     {
         MJBase::CSimpleFile file;
-        ASSERT_TRUE(file.Open(qn::Utf8ToWide(path).c_str(), u"wb"));
+        ASSERT_TRUE(file.Open(qn::Utf8ToWide(path).c_str(), W(u"wb").c_str()));
         EXPECT_TRUE(file.IsOpen());
         EXPECT_EQ(file.Write("ab\0cd", 5), 5u);
         // Destruction closes the file.
@@ -68,6 +70,6 @@ TEST(HostObjects, SimpleFileWritesThroughTheHost) {
     EXPECT_EQ(qntest::read_file(path), std::string("ab\0cd", 5));
 
     MJBase::CSimpleFile missing;
-    EXPECT_FALSE(missing.Open(qn::Utf8ToWide(dir.file("no/such/dir/f")).c_str(), u"wb"));
+    EXPECT_FALSE(missing.Open(qn::Utf8ToWide(dir.file("no/such/dir/f")).c_str(), W(u"wb").c_str()));
     EXPECT_FALSE(missing.IsOpen());
 }

@@ -2,8 +2,10 @@
 // directory. (quillnet's own tests read every record back through it.)
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstdio>
@@ -223,6 +225,9 @@ TEST_F(MJBaseLogSink, RotatesAndDeletesOldFilesWhileThreadsWrite) {
 }
 
 TEST_F(MJBaseLogSink, ForkedChildIsRefusedAndExitsWithoutWaiting) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows has no fork";
+#else
     // Written and flushed first, so the child inherits no buffered copy.
     ASSERT_EQ(Write(W(u"parent before fork\n"), 35), 1);
     ASSERT_FALSE(wait_for_log_line(Path(), "parent before fork").empty());
@@ -237,9 +242,13 @@ TEST_F(MJBaseLogSink, ForkedChildIsRefusedAndExitsWithoutWaiting) {
     ASSERT_EQ(Write(W(u"parent after fork\n"), 35), 1);
     EXPECT_FALSE(wait_for_log_line(Path(), "parent after fork").empty());
     EXPECT_TRUE(qntest::log_lines_containing(Path(), "child record").empty());
+#endif
 }
 
 TEST(MJBaseLogSinkExit, ExitFlushesPendingRecords) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "the child is made with fork; and on Windows the records still queued at exit are lost";
+#else
     // The child's records are copied to stderr too, a pipe left unread until
     // all are queued and the child is exiting: the background thread is
     // stuck on it, so at exit nearly all records are still pending.
@@ -273,6 +282,7 @@ TEST(MJBaseLogSinkExit, ExitFlushesPendingRecords) {
     EXPECT_GE(copied, static_cast<size_t>(kRecords) * 1000);
     const std::string path = qntest::log_path(dir.path());
     EXPECT_EQ(qntest::log_lines_containing(path, "pending ").size(), static_cast<size_t>(kRecords));
+#endif
 }
 
 }  // namespace

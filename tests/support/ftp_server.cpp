@@ -2,6 +2,71 @@
 
 #include <gtest/gtest.h>
 
+#if defined(_WIN32)
+
+#include <cstdlib>
+#include <strings.h>
+
+namespace qntest {
+
+// A test under Wine cannot start the Linux Python that runs pyftpdlib, so
+// scripts/test-windows.sh starts one server for the whole run, serving the
+// folder where the tests make their temporary folders. It names the server
+// in $QN_TEST_FTP_SERVER (host:port) and the served folder, as Windows sees
+// it, in $QN_TEST_FTP_ROOT. A test's root folder must lie inside it.
+
+namespace {
+
+std::string env(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+// Forward slashes, one at the end.
+std::string folder(std::string path) {
+    for (char& c : path) c = c == '\\' ? '/' : c;
+    if (!path.empty() && path.back() != '/') path += '/';
+    return path;
+}
+
+}  // namespace
+
+FtpServer::FtpServer(std::string root_dir, std::string user, std::string password)
+    : root_(std::move(root_dir)), user_(std::move(user)), password_(std::move(password)) {}
+
+FtpServer::~FtpServer() {
+    stop();
+}
+
+bool FtpServer::start() {
+    if (!user_.empty()) {
+        ADD_FAILURE() << "the FTP server under Wine serves anonymous users only";
+        return false;
+    }
+    const std::string server = env("QN_TEST_FTP_SERVER");
+    const std::string served = folder(env("QN_TEST_FTP_ROOT"));
+    const std::string root = folder(root_);
+    const size_t colon = server.rfind(':');
+    if (colon == std::string::npos || served.size() <= 1 || root.size() < served.size() ||
+        ::strncasecmp(root.c_str(), served.c_str(), served.size()) != 0) {
+        ADD_FAILURE() << "no FTP server for " << root_ << ": run the tests through scripts/test-windows.sh";
+        return false;
+    }
+    port_ = std::atoi(server.c_str() + colon + 1);
+    prefix_ = "/" + root.substr(served.size(), root.size() - served.size() - 1);
+    return true;
+}
+
+void FtpServer::stop() {}
+
+std::string FtpServer::url(const std::string& path) const {
+    return "ftp://127.0.0.1:" + std::to_string(port_) + prefix_ + path;
+}
+
+}  // namespace qntest
+
+#else  // a server of the test's own, as a child process
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -109,3 +174,5 @@ std::string FtpServer::url(const std::string& path) const {
 }
 
 }  // namespace qntest
+
+#endif

@@ -1,6 +1,7 @@
 // A real FTP server on 127.0.0.1 for tests: pyftpdlib, run by the system's
 // Python as a child process, serving a folder to anonymous users, or only
-// to one user with a password when they are given.
+// to one user with a password when they are given. (Under Wine: one
+// anonymous server that scripts/test-windows.sh starts for the whole run.)
 #ifndef QN_TEST_FTP_SERVER_H
 #define QN_TEST_FTP_SERVER_H
 
@@ -31,6 +32,7 @@ private:
     std::string password_;
     pid_t pid_ = -1;
     int port_ = 0;
+    std::string prefix_;  // the root's path on a shared server (Windows)
 };
 
 }  // namespace qntest

@@ -2,12 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#if defined(_WIN32)
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <strings.h>
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -17,11 +23,29 @@ namespace qntest {
 
 namespace {
 
+#if defined(_WIN32)
+// Winsock under the names this file uses. Socket handles fit an int.
+constexpr int MSG_NOSIGNAL = 0;
+constexpr int SHUT_WR = SD_SEND;
+int poll(pollfd* fds, ULONG count, int timeout) { return ::WSAPoll(fds, count, timeout); }
+void close_socket(int fd) { ::closesocket(static_cast<SOCKET>(fd)); }
+struct Winsock {
+    Winsock() {
+        WSADATA data;
+        ::WSAStartup(MAKEWORD(2, 2), &data);
+    }
+};
+#else
+void close_socket(int fd) { ::close(fd); }
+#endif
+
 // Sockets are polled in short turns so that stop() never waits on a peer;
 // `ok` turns false on an error other than an interruption.
 bool ready(int fd, short events, bool& ok) {
-    pollfd p{fd, events, 0};
-    const int n = ::poll(&p, 1, 50);
+    pollfd p{};
+    p.fd = fd;
+    p.events = events;
+    const int n = poll(&p, 1, 50);
     ok = n >= 0 || errno == EINTR;
     return n > 0;
 }
@@ -82,7 +106,10 @@ void RawConnection::hold_until_stopped() {
 }
 
 void RawHttpServer::start() {
-    listen_fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+#if defined(_WIN32)
+    static const Winsock winsock;
+#endif
+    listen_fd_ = static_cast<int>(::socket(AF_INET, SOCK_STREAM, 0));
     ASSERT_GE(listen_fd_, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -102,7 +129,7 @@ void RawHttpServer::stop() {
     }
     stopped_cv_.notify_all();
     if (thread_.joinable()) thread_.join();
-    if (listen_fd_ >= 0) ::close(listen_fd_);
+    if (listen_fd_ >= 0) close_socket(listen_fd_);
     listen_fd_ = -1;
 }
 
@@ -123,7 +150,7 @@ void RawHttpServer::serve() {
     bool ok = true;
     while (!stopping_) {
         if (!ready(listen_fd_, POLLIN, ok)) continue;
-        const int fd = ::accept(listen_fd_, nullptr, nullptr);
+        const int fd = static_cast<int>(::accept(listen_fd_, nullptr, nullptr));
         if (fd < 0) continue;
         RawConnection connection(*this, fd);
         if (read_request(connection)) {
@@ -134,7 +161,7 @@ void RawHttpServer::serve() {
             handler_(connection);
         }
         ::shutdown(fd, SHUT_WR);
-        ::close(fd);
+        close_socket(fd);
     }
 }
 

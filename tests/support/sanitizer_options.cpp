@@ -7,6 +7,7 @@
 // ("Tracer caught signal 11") after every test has passed. The host modules
 // are loaded at run time and use dynamic TLS, so whether it happens depends
 // on the process layout. Leaks are still reported without that scan.
+#if !defined(_WIN32)  // no sanitizers in the MinGW build
 extern "C" __attribute__((visibility("default"), used)) const char* __asan_default_options() {
     return "intercept_tls_get_addr=0";
 }
@@ -19,3 +20,4 @@ extern "C" __attribute__((visibility("default"), used)) const char* __asan_defau
 extern "C" __attribute__((visibility("default"), used)) const char* __tsan_default_suppressions() {
     return "called_from_lib:libcpp-httplib.so\n";
 }
+#endif

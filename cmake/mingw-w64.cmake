@@ -19,6 +19,13 @@ set(QUILLNET_WIN_PREFIX "${QUILLNET_WIN_PREFIX}" CACHE PATH "Cross-built third-p
 # try_compile projects see the toolchain file again, without the cache.
 set(ENV{QUILLNET_WIN_PREFIX} "${QUILLNET_WIN_PREFIX}")
 
+# The libraries' headers count as system headers, as they do on Linux in
+# /usr/include: their own warnings are not ours.
+if(QUILLNET_WIN_PREFIX)
+  set(CMAKE_C_FLAGS_INIT "-isystem ${QUILLNET_WIN_PREFIX}/include")
+  set(CMAKE_CXX_FLAGS_INIT "-isystem ${QUILLNET_WIN_PREFIX}/include")
+endif()
+
 set(CMAKE_FIND_ROOT_PATH /usr/${QN_MINGW_TRIPLE} ${QUILLNET_WIN_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)

@@ -6,7 +6,9 @@
 # Third-party libraries come from Debian's source packages, cross-built once
 # into a cache outside the build tree ($QUILLNET_WIN_CACHE, default
 # ~/.cache/quillnet-win), one folder per architecture named after their
-# versions; later runs reuse it. The Wine prefix lives there too.
+# versions; later runs reuse it (one run builds, others wait). Each work tree
+# has its own Wine prefix in build/wine, so that runs in different trees do
+# not share a wineserver.
 #
 # QUILLNET_WIN_ARCHES="x86_64 i686" picks the builds (default: both).
 set -euo pipefail
@@ -18,7 +20,7 @@ arches=${QUILLNET_WIN_ARCHES:-x86_64 i686}
 recipe=2
 started=$SECONDS
 
-export WINEPREFIX="$cache/wineprefix"
+export WINEPREFIX="$root/build/wine"
 export WINEDEBUG=-all
 # No Mono or Gecko installers, and no windows, in a prefix that only runs tests.
 export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -121,7 +123,7 @@ build_third_party() {  # arch prefix
   mkdir -p "$prefix/include" "$prefix/lib/pkgconfig"
   cp "$httplib/httplib.h" "$prefix/include/"
   cat >"$prefix/lib/pkgconfig/cpp-httplib.pc" <<EOF
-prefix=$prefix
+prefix=\${pcfiledir}/../..
 includedir=\${prefix}/include
 Name: cpp-httplib
 Description: header-only HTTP server and client (plain HTTP)
@@ -155,7 +157,7 @@ EOF
 
 # Sets `prefix` to the cache folder for one architecture, built when missing.
 third_party() {  # arch
-  local arch=$1 key="" pkg
+  local arch=$1 key="" pkg lock
   local pkgs=("${packages_all[@]}")
   [ "$arch" = x86_64 ] && pkgs+=("${packages_tests[@]}")
   for pkg in "${pkgs[@]}"; do
@@ -163,6 +165,9 @@ third_party() {  # arch
   done
   key+="gcc-$("$arch-w64-mingw32-gcc-posix" -dumpversion)_r$recipe"
   prefix="$cache/$arch/$key"
+  mkdir -p "$cache"
+  exec {lock}>"$cache/.lock"
+  flock "$lock"
   if [ ! -f "$prefix/.complete" ]; then
     say "cross-building third-party libraries for $arch (once; kept in $cache)"
     rm -rf "$cache/$arch" "$cache/work/$arch"
@@ -170,6 +175,7 @@ third_party() {  # arch
     build_third_party "$arch" "$prefix"
     touch "$prefix/.complete"
   fi
+  exec {lock}>&-
 }
 
 # ---- the project -----------------------------------------------------------
@@ -184,7 +190,8 @@ build_project() {  # arch prefix build-dir cmake-options...
     rm -f "$build/CMakeCache.txt"
   fi
   cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-$arch.cmake" \
-    -DQUILLNET_WIN_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    -DQUILLNET_WIN_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DQUILLNET_WERROR="${QUILLNET_WERROR:-OFF}" "$@" >/dev/null
   cmake --build "$build" -j"$jobs"
 }
 
@@ -228,6 +235,9 @@ run_tests() {  # build-dir
   trap stop_servers EXIT
   local rc=0
   (cd "$build" && ctest --output-on-failure -j"$jobs") | tee "$log" || rc=$?
+  # The host program's demo: a loopback server, the submits, the log.
+  say "running quillnet.exe under Wine"
+  (cd "$build/bin" && wine ./quillnet.exe </dev/null) || rc=$?
   stop_servers
   trap - EXIT
   local total failed skipped
@@ -247,6 +257,7 @@ for pkg in "${packages_all[@]}" "${packages_tests[@]}"; do
 done
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   say "creating the Wine prefix"
+  mkdir -p "$WINEPREFIX"
   wineboot -i >/dev/null 2>&1
   wineserver -w
 fi

@@ -32,3 +32,4 @@ else
   echo "=== fuzz: skipped, clang with libFuzzer not available ==="
 fi
 rm -rf "$fuzz_probe"
+"$root/scripts/test-windows.sh"  # the Windows build, under Wine

@@ -1,6 +1,6 @@
 // The text converter: UTF-16 <-> UTF-8 converted here directly, UTF-16 <->
-// code page 936 (GBK) through iconv. On Windows text_converter_win32.cpp
-// takes this file's place; both keep this contract.
+// code page 936 (GBK) through iconv, or on Windows through the system's
+// converter (text_converter_win32.cpp); both keep this contract.
 //
 // Convert(request, req):
 // - req null: MJ_E_POINTER. Otherwise req->result is set: the units written,
@@ -26,11 +26,14 @@
 //       character with it: the lead byte alone is replaced, the next byte is
 //       read afresh).
 // - A U+0000 in the source is converted like any other character.
+#if !defined(_WIN32)
 #include <iconv.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
 
+#include "cp936.h"
 #include "object.h"
 #include "utf.h"
 
@@ -94,6 +97,7 @@ mj::result_t Transcode(const In* p, const In* end, Out* out, size_t room, size_t
 }
 
 // ---- code page 936 ---------------------------------------------------------
+#if !defined(_WIN32)
 
 // iconv descriptors carry conversion state and must not be shared between
 // threads; opening one per call costs a module lookup under a global lock.
@@ -175,6 +179,25 @@ mj::result_t ConvertGbk(iconv_t cd, bool to_wide, const char* src, size_t src_by
     return rc;
 }
 
+}  // namespace
+
+mj::result_t ConvertCp936(bool to_wide, const void* src, size_t src_len, void* dst, size_t room, size_t* written) {
+    *written = 0;
+    thread_local ThreadDescriptors descriptors;
+    iconv_t cd = descriptors.Get(to_wide);
+    if (cd == ThreadDescriptors::kNone) return mj::MJ_E_FAIL;
+    const size_t src_unit = to_wide ? 1 : sizeof(mj::wchar);
+    const size_t dst_unit = to_wide ? sizeof(mj::wchar) : 1;
+    const mj::result_t rc = ConvertGbk(cd, to_wide, static_cast<const char*>(src), src_len * src_unit,
+                                       static_cast<char*>(dst), room * dst_unit, written);
+    *written /= dst_unit;
+    return rc;
+}
+
+namespace {
+
+#endif  // !_WIN32
+
 class TextConverter final : public Object<TextConverter, mj::IMJTextConverter> {
 public:
     mj::result_t MJ_CALL Convert(uint32_t request, mj::MJConvertRequest* req) override {
@@ -208,13 +231,7 @@ public:
             const auto* src = static_cast<const mj::wchar*>(req->src);
             rc = Transcode(src, src + req->src_len, static_cast<char*>(req->dst), room, &written);
         } else {
-            thread_local ThreadDescriptors descriptors;
-            iconv_t cd = descriptors.Get(to_wide);
-            if (cd == ThreadDescriptors::kNone) return mj::MJ_E_FAIL;
-            const size_t src_unit = to_wide ? 1 : sizeof(mj::wchar);
-            rc = ConvertGbk(cd, to_wide, static_cast<const char*>(req->src), req->src_len * src_unit,
-                            static_cast<char*>(req->dst), room * dst_unit, &written);
-            written /= dst_unit;
+            rc = ConvertCp936(to_wide, req->src, req->src_len, req->dst, room, &written);
         }
         std::memset(static_cast<char*>(req->dst) + written * dst_unit, 0, dst_unit);
         req->result = static_cast<uint32_t>(written);

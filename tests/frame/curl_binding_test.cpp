@@ -3,6 +3,7 @@
 // executable; the test puts nothing, an incomplete engine, then the real
 // libcurl there, in one process, as a host would on successive starts.
 #if defined(_WIN32)
+#include <winsock2.h>  // before windows.h, as curl.h includes it
 #include <windows.h>
 #else
 #include <dlfcn.h>

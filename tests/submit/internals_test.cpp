@@ -70,10 +70,10 @@ TEST(ReceiveBuffer, GrowsByDoublingUntilTheChunkAndItsTerminatorFit) {
 
 TEST_F(Internals, ReceiveBufferRefusalsAbortTheTransferAndKeepTheBuffer) {
     RecvData r;
-    char byte = 'x';
-    ASSERT_EQ(on_curl_recv_data(&byte, 1, 1, r.data), 1u);
+    char one = 'x';  // not "byte": the Windows headers declare that type
+    ASSERT_EQ(on_curl_recv_data(&one, 1, 1, r.data), 1u);
     EXPECT_EQ(on_curl_recv_data(nullptr, 1, 1, r.data), 0u);
-    EXPECT_EQ(on_curl_recv_data(&byte, 1, 1, nullptr), 0u);
+    EXPECT_EQ(on_curl_recv_data(&one, 1, 1, nullptr), 0u);
     // The doubling past the signed 32-bit range counts as a failed
     // allocation. The record only claims that size: the growth is refused
     // before the block is touched.
@@ -126,6 +126,12 @@ TEST(OptionDocument, DigestModeKeepsCredentialsOffTheHeaderList) {
     for (const curl_slist* l = transfer.headers().get(); l != nullptr; l = l->next) lines.push_back(l->data);
     EXPECT_EQ(lines, (Lines{"X-A: 1", "42", "auth_digestX: 2", "Auth_digest:c:d", "X-B: 3"}));
 
+#if defined(_WIN32)
+    // libcurl with Schannel answers Digest through SSPI, which Wine lacks.
+    if (::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr) {
+        GTEST_SKIP() << "Digest through SSPI: not in Wine";
+    }
+#endif
     // The credentials drive a real Digest exchange.
     RawHttpServer server([](RawConnection& c) {
         c.send(!c.request().header("Authorization").empty()

@@ -62,6 +62,9 @@ struct Case {
 };
 
 TEST(OutOfMemory, EveryFailedAllocationEndsInTheFailureValue) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "each Windows module keeps its own operator new: the test's replacement reaches no DLL";
+#endif
     qntest::TempDir config;
     qntest::use_config_dir(config.path());
     qntest::LogReader log(config.path());

@@ -51,10 +51,11 @@ std::vector<std::string> LogReader::records(const std::string& needle) {
             return out;
         }
         sink_ = static_cast<mj::IMJLogSink*>(object);
-        sink_->SetModuleName(u"quillnet", 0);
+        const std::string name = "quillnet";
+        sink_->SetModuleName(std::basic_string<mj::wchar>(name.begin(), name.end()).c_str(), 0);
     }
     const std::string marker = kMarker + std::to_string(++marks_);
-    sink_->Write(std::u16string(marker.begin(), marker.end()).c_str(), 35);
+    sink_->Write(std::basic_string<mj::wchar>(marker.begin(), marker.end()).c_str(), 35);
     if (wait_for_log_line(path_, marker, 10000).empty()) {
         ADD_FAILURE() << "the log marker did not arrive in " << path_;
         return out;

@@ -23,27 +23,62 @@ namespace qntest {
 
 namespace {
 
+// The few socket calls this server makes, on int handles as the header
+// keeps them (a Winsock handle is a small kernel handle value that fits).
 #if defined(_WIN32)
-// Winsock under the names this file uses. Socket handles fit an int.
-constexpr int MSG_NOSIGNAL = 0;
-constexpr int SHUT_WR = SD_SEND;
+SOCKET as_socket(int fd) { return static_cast<SOCKET>(static_cast<unsigned>(fd)); }
+int as_int(SOCKET s) { return s == INVALID_SOCKET ? -1 : static_cast<int>(s); }
 int poll(pollfd* fds, ULONG count, int timeout) { return ::WSAPoll(fds, count, timeout); }
-void close_socket(int fd) { ::closesocket(static_cast<SOCKET>(fd)); }
-struct Winsock {
-    Winsock() {
+long send_some(int fd, const char* data, size_t size) {
+    return ::send(as_socket(fd), data, static_cast<int>(std::min<size_t>(size, 1 << 20)), 0);
+}
+long receive_some(int fd, char* data, size_t size) {
+    return ::recv(as_socket(fd), data, static_cast<int>(std::min<size_t>(size, 1 << 20)), 0);
+}
+int accept_one(int fd) { return as_int(::accept(as_socket(fd), nullptr, nullptr)); }
+void shutdown_write(int fd) { ::shutdown(as_socket(fd), SD_SEND); }
+void close_socket(int fd) { ::closesocket(as_socket(fd)); }
+int open_socket() {
+    static const int started = [] {
         WSADATA data;
-        ::WSAStartup(MAKEWORD(2, 2), &data);
-    }
-};
+        return ::WSAStartup(MAKEWORD(2, 2), &data);
+    }();
+    return started == 0 ? as_int(::socket(AF_INET, SOCK_STREAM, 0)) : -1;
+}
+int bind_socket(int fd, const sockaddr_in& addr) {
+    return ::bind(as_socket(fd), reinterpret_cast<const sockaddr*>(&addr), sizeof(addr));
+}
+int listen_socket(int fd) { return ::listen(as_socket(fd), 16); }
+int socket_name(int fd, sockaddr_in* addr) {
+    socklen_t len = sizeof(*addr);
+    return ::getsockname(as_socket(fd), reinterpret_cast<sockaddr*>(addr), &len);
+}
 #else
+long send_some(int fd, const char* data, size_t size) { return ::send(fd, data, size, MSG_NOSIGNAL); }
+long receive_some(int fd, char* data, size_t size) { return ::recv(fd, data, size, 0); }
+int accept_one(int fd) { return ::accept(fd, nullptr, nullptr); }
+void shutdown_write(int fd) { ::shutdown(fd, SHUT_WR); }
 void close_socket(int fd) { ::close(fd); }
+int open_socket() { return ::socket(AF_INET, SOCK_STREAM, 0); }
+int bind_socket(int fd, const sockaddr_in& addr) {
+    return ::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr));
+}
+int listen_socket(int fd) { return ::listen(fd, 16); }
+int socket_name(int fd, sockaddr_in* addr) {
+    socklen_t len = sizeof(*addr);
+    return ::getsockname(fd, reinterpret_cast<sockaddr*>(addr), &len);
+}
 #endif
 
 // Sockets are polled in short turns so that stop() never waits on a peer;
 // `ok` turns false on an error other than an interruption.
 bool ready(int fd, short events, bool& ok) {
     pollfd p{};
+#if defined(_WIN32)
+    p.fd = as_socket(fd);
+#else
     p.fd = fd;
+#endif
     p.events = events;
     const int n = poll(&p, 1, 50);
     ok = n >= 0 || errno == EINTR;
@@ -92,8 +127,7 @@ bool RawConnection::send(const std::string& bytes, size_t piece) {
     for (size_t sent = 0; sent < bytes.size();) {
         if (server_.stopping_ || !ok) return false;
         if (!ready(fd_, POLLOUT, ok)) continue;
-        const ssize_t n = ::send(fd_, bytes.data() + sent, std::min(piece, bytes.size() - sent),
-                                 MSG_NOSIGNAL);
+        const long n = send_some(fd_, bytes.data() + sent, std::min(piece, bytes.size() - sent));
         if (n < 0 && errno != EINTR && errno != EAGAIN) return false;
         sent += n > 0 ? static_cast<size_t>(n) : 0;
     }
@@ -106,18 +140,14 @@ void RawConnection::hold_until_stopped() {
 }
 
 void RawHttpServer::start() {
-#if defined(_WIN32)
-    static const Winsock winsock;
-#endif
-    listen_fd_ = static_cast<int>(::socket(AF_INET, SOCK_STREAM, 0));
+    listen_fd_ = open_socket();
     ASSERT_GE(listen_fd_, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof(addr);
-    ASSERT_EQ(::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
-    ASSERT_EQ(::listen(listen_fd_, 16), 0);
-    ASSERT_EQ(::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+    ASSERT_EQ(bind_socket(listen_fd_, addr), 0);
+    ASSERT_EQ(listen_socket(listen_fd_), 0);
+    ASSERT_EQ(socket_name(listen_fd_, &addr), 0);
     port_ = ntohs(addr.sin_port);
     thread_ = std::thread([this] { serve(); });
 }
@@ -150,7 +180,7 @@ void RawHttpServer::serve() {
     bool ok = true;
     while (!stopping_) {
         if (!ready(listen_fd_, POLLIN, ok)) continue;
-        const int fd = static_cast<int>(::accept(listen_fd_, nullptr, nullptr));
+        const int fd = accept_one(listen_fd_);
         if (fd < 0) continue;
         RawConnection connection(*this, fd);
         if (read_request(connection)) {
@@ -160,7 +190,7 @@ void RawHttpServer::serve() {
             }
             handler_(connection);
         }
-        ::shutdown(fd, SHUT_WR);
+        shutdown_write(fd);
         close_socket(fd);
     }
 }
@@ -189,7 +219,7 @@ bool RawHttpServer::read_request(RawConnection& c) {
         }
         if (stopping_ || !ok) return false;
         if (!ready(c.fd_, POLLIN, ok)) continue;
-        const ssize_t n = ::recv(c.fd_, chunk, sizeof(chunk), 0);
+        const long n = receive_some(c.fd_, chunk, sizeof(chunk));
         if (n == 0 || (n < 0 && errno != EINTR)) return false;
         if (n > 0) data.append(chunk, static_cast<size_t>(n));
     }

@@ -3,6 +3,8 @@
 #ifndef QN_SUBMIT_MULTIPART_FORM_H
 #define QN_SUBMIT_MULTIPART_FORM_H
 
+#include <cstdint>
+
 #include "curl/transfer.h"
 #include "quillnet.h"
 
@@ -20,6 +22,18 @@ namespace submit {
 // description must outlive the transfer. `data` and its header must not
 // be null; a count of zero or less adds nothing.
 void add_web_parts(qn::curl::Form& form, const web_data* data);
+
+// One part, wherever its fields lie: a host's web_part, or a copy of one
+// that is not aligned for the record (the asynchronous multipart's).
+struct WebPartView {
+    int type;
+    int64_t data_len;
+    const char* name;  // zero-terminated
+    const char* data;  // text for kinds 0 and 1, data_len bytes for 4 and 5
+};
+
+// Adds one part to `form` as add_web_parts does.
+void add_web_part(qn::curl::Form& form, const WebPartView& part);
 
 }  // namespace submit
 }  // namespace qn

@@ -72,6 +72,15 @@ private:
 template <class Record>
 struct TaskKind;
 
+// The part of a record that start, stop and position work on (`callback`,
+// `user_data`, `pos`, `thread`): the record itself, unless its kind begins
+// with another kind's record; such a kind declares an overload next to its
+// record, found here by argument-dependent lookup.
+template <class Record>
+Record& task_core(Record& record) {
+    return record;
+}
+
 // The first checks of every start export: "url == NULL", then
 // "path == NULL", logged at the level of the export's family. False when
 // one failed.
@@ -166,12 +175,38 @@ template <class Record, void (*Worker)(Record*)>
 int64_t start_task(Record* record, uint32_t level) {
     TaskThread* thread = TaskThread::create(&run_worker<Record, Worker>, record);
     if (thread == nullptr) {
-        qn::log::Record(level) << "!os_thread_create" << "\n";
+        // Freed before the line is written, which may throw for want of
+        // memory.
         TaskKind<Record>::release(*record);
         std::free(record);
+        qn::log::Record(level) << "!os_thread_create" << "\n";
         return -1;
     }
-    record->thread = thread;
+    task_core(*record).thread = thread;
+    return task_handle(record);
+}
+
+// Tasks without a stop export (the threaded upload) are kept by the library
+// instead, so that none is lost: the handle stays valid until the library
+// is unloaded. A worker that has returned is joined at the next tracked
+// start, so that a long-running host does not pile up ended threads; its
+// record stays. When the library is unloaded, tasks_unloading() turns true
+// (a tracked worker's progress callback then aborts its transfer), every
+// tracked worker is joined and every record freed.
+//
+// Starts Worker on the record like start_task and keeps both; on failure
+// logs "!os_thread_create" at `level`, frees the record and returns -1.
+// Also refused once the library is being unloaded.
+bool track_task(void* record, TaskThread::Proc proc, TaskThread** thread);
+bool tasks_unloading();
+
+template <class Record, void (*Worker)(Record*)>
+int64_t start_tracked_task(Record* record, uint32_t level) {
+    if (!track_task(record, &run_worker<Record, Worker>, &record->thread)) {
+        std::free(record);
+        qn::log::Record(level) << "!os_thread_create" << "\n";
+        return -1;
+    }
     return task_handle(record);
 }
 
@@ -183,10 +218,11 @@ int stop_task(int64_t fd, const char* null_check) {
     Record* record = task_record<Record>(fd, null_check, qn::log::kLevelInfo);
     if (record == nullptr) return 0;
     TaskKind<Record>::request_stop(*record);
-    if (record->thread != nullptr && record->thread->joinable()) {
-        record->thread->join();
-        TaskThread::destroy(record->thread);
-        record->thread = nullptr;
+    TaskThread*& thread = task_core(*record).thread;
+    if (thread != nullptr && thread->joinable()) {
+        thread->join();
+        TaskThread::destroy(thread);
+        thread = nullptr;
     }
     TaskKind<Record>::release(*record);
     std::free(record);
@@ -197,8 +233,8 @@ int stop_task(int64_t fd, const char* null_check) {
 // the two handles that name no task.
 template <class Record>
 int task_position(int64_t fd, const char* null_check, uint32_t level) {
-    const Record* record = task_record<Record>(fd, null_check, level);
-    return record == nullptr ? -1 : record->pos.load(kRelaxed);
+    Record* record = task_record<Record>(fd, null_check, level);
+    return record == nullptr ? -1 : task_core(*record).pos.load(kRelaxed);
 }
 
 // Calls the record's callback, when it has one, on the worker thread.

@@ -2,10 +2,8 @@
 // callback and the server, position, pause, stop, and that start and stop
 // leave nothing behind. The records are read from the inside for `finished`.
 #include <curl/curl.h>
-#include <dirent.h>
 
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -21,52 +19,6 @@ using qntest::read_file;
 
 namespace {
 
-// What a task's callback saw, on the worker thread. Read it only after the
-// stop, whose join hands it over.
-struct Seen {
-    std::string data;
-    std::vector<int> events;  // event codes in order
-    int done = -1;            // the end event's result
-    int dones = 0;
-    int last_percent = -1;
-};
-
-void record(void*, int event, void* data, unsigned int length, void* user) {
-    auto* seen = static_cast<Seen*>(user);
-    if (seen->events.empty() || seen->events.back() != event) seen->events.push_back(event);
-    if (event == TASK_EVENT_THREAD_DATA || event == TASK_EVENT_ASYNC_DATA) {
-        seen->data.append(static_cast<const char*>(data), length);
-    } else if (event == TASK_EVENT_PROGRESS) {
-        seen->last_percent = *static_cast<int*>(data);
-    } else if (event == TASK_EVENT_DONE) {
-        seen->done = *static_cast<int*>(data);
-        ++seen->dones;
-    }
-}
-
-template <class Info>
-bool finished(int64_t fd) {
-    return reinterpret_cast<Info*>(fd)->finished.load(std::memory_order_relaxed) == 1;
-}
-
-// The task workers alive in this process, known by their name.
-int task_threads() {
-    int n = 0;
-    for (const auto& e : std::filesystem::directory_iterator("/proc/self/task")) {
-        n += read_file(e.path().string() + "/comm") == std::string(qn::transfer::kTaskThreadName) + "\n";
-    }
-    return n;
-}
-
-size_t count_entries(const char* dir) {
-    size_t n = 0;
-    if (DIR* d = opendir(dir)) {
-        while (readdir(d) != nullptr) ++n;
-        closedir(d);
-    }
-    return n;
-}
-
 int length(const char* text) {
     return text == nullptr ? 0 : static_cast<int>(std::strlen(text));
 }
@@ -77,19 +29,12 @@ int64_t start_asyn(const std::string& url, const std::string& path, Seen* seen, 
                                           conten_type, doc, length(doc), seen, seen ? &record : nullptr);
 }
 
-// The records that contain `part` and none of `but`.
-Lines grep_but(const Lines& log, const std::string& part, const std::string& but) {
-    Lines out;
-    for (const std::string& line : grep(log, part)) {
-        if (line.find(but) == std::string::npos) out.push_back(line);
-    }
-    return out;
-}
-
 class Task : public TransferTest {
 protected:
     qntest::FileServer server_;
 };
+
+using Cycles = TaskCycles<qntest::FileServer>;
 
 }  // namespace
 
@@ -291,38 +236,6 @@ TEST_F(Task, AsynchronousPauseResumeAndStop) {
                      "25 info == NULL", "25 quillnet_download_asyn_urlfile -- 1: url:(null) path:p", "25 url == NULL",
                      "25 quillnet_download_asyn_urlfile -- 1: url:u path:(null)", "25 path == NULL"}));
 }
-
-// Start and stop, again and again, at several moments of a task's life
-// (before the first byte, mid-way, after the end): no worker thread, no
-// descriptor (and, in the sanitizer builds, no byte) stays. Counting starts
-// once a first cycle has brought up what lives for the whole process (the
-// log's writer threads, which a worker may start and name after itself, and
-// its file), and each round has a server of its own, gone with its
-// connections before the counts are compared.
-// One kind per test, each in its own process.
-class Cycles : public Task {
-protected:
-    template <class Start, class Stop>
-    void run(Start start, Stop stop) {
-        const auto cycles = [&](int n) {
-            qntest::FileServer server;
-            const std::string slow = server.url("/slow/100000000"), quick = server.url("/file/20000");
-            for (int i = 0; i < n; ++i) {
-                const int64_t fd = start(i % 4 < 2 ? slow : quick, out_.file("c"));
-                ASSERT_NE(fd, -1);
-                if (i % 2 == 1) std::this_thread::sleep_for(std::chrono::milliseconds(30));
-                EXPECT_EQ(stop(fd), 1);
-            }
-        };
-        cycles(1);
-        const size_t fds = count_entries("/proc/self/fd");
-        const int named = task_threads();
-        cycles(200);
-        EXPECT_EQ(task_threads(), named);  // every worker joined by its stop
-        EXPECT_TRUE(eventually([&] { return count_entries("/proc/self/fd") == fds; }))
-            << fds << " descriptors before, now " << count_entries("/proc/self/fd");
-    }
-};
 
 TEST_F(Cycles, Threaded) {
     run([](const std::string& url, const std::string& path) {

@@ -6,14 +6,17 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "log_file.h"
 #include "quillnet.h"
 #include "raw_http_server.h"
+#include "submit_helpers.h"
 #include "temp_dir.h"
 
 namespace {
@@ -125,6 +128,35 @@ TEST(OutOfMemory, EveryFailedAllocationEndsInTheFailureValue) {
             if (!t_failed) break;  // every allocation of the call has failed once
         }
         EXPECT_GT(k, 10) << "the call allocates, so failures were made";
+    }
+    // The task starts, on the caller's thread: a handle, or -1 with nothing
+    // taken. The workers' own allocations are not made to fail here.
+    const std::string file = config.write("up", "data");
+    qntest::Form parts;
+    parts.add(WEB_PART_SENDFILE, "a.bin", "xyz").add(WEB_PART_FIELD, "f", "v");
+    const int doc_len = static_cast<int>(std::strlen(doc));
+    const std::pair<std::function<int64_t()>, int (*)(int64_t)> starts[] = {
+        {[&] { return quillnet_upload_urlfile_ex(plain.c_str(), file.c_str(), nullptr, nullptr); }, nullptr},
+        {[&] {
+             return quillnet_upload_asyn_urlfile(plain.c_str(), file.c_str(), "b", 1, 2, 2, doc, doc_len, nullptr,
+                                                 nullptr);
+         },
+         quillnet_stop_upload_asyn_urlfile},
+        {[&] { return quillnet_submit_multipart_asyn(plain.c_str(), parts.get(), 0, 2, 1, doc, doc_len, nullptr, nullptr); },
+         quillnet_stop_multipart_asyn},
+    };
+    for (const auto& start : starts) {
+        long k = 0;
+        for (t_failed = true; t_failed; ++k) {
+            t_failed = false;
+            t_countdown = k;
+            const int64_t fd = start.first();
+            t_countdown = -1;
+            EXPECT_TRUE(fd == -1 || fd > 0) << "allocation " << k;
+            // The threaded one is kept by the library.
+            EXPECT_EQ(fd == -1 || start.second == nullptr ? 1 : start.second(fd), 1);
+        }
+        EXPECT_GT(k, 2) << "the start allocates, so failures were made";
     }
     // The boundary names the export that ran out of memory.
     EXPECT_FALSE(log.records(": out of memory").empty());

@@ -59,64 +59,69 @@ protected:
         EXPECT_EQ(stop(fd), 1);
         EXPECT_EQ(seen.dones * 10 + seen.done, 10 + done);
     }
+    void post(bool threaded, size_t size, const std::string& query);
 
     qntest::UploadServer server_;
 };
 
 }  // namespace
 
-TEST_F(Upload, EachVariantPostsTheFileWhole) {
-    struct Case {
-        bool threaded;
-        size_t size;
-        std::string query;
-    } cases[] = {{true, 3000, ""}, {false, 3000, "?answer=300000"}, {true, 50u << 20, ""}, {false, 50u << 20, ""},
-                 {false, 0, ""}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.threaded) + " " + std::to_string(c.size));
-        const std::string name = "f" + std::to_string(c.size), content = binary(c.size);
-        const std::string file = out_.write(name, content);
-        Seen seen;
-        const int64_t fd = c.threaded
-                               ? quillnet_upload_urlfile_ex(server_.url("/up" + c.query).c_str(), file.c_str(), &seen,
-                                                            &record_sent)
-                               : upload_asyn(server_.url("/up" + c.query), file, &seen);
-        const auto getpos = c.threaded ? quillnet_getpos_upload_urlfile : quillnet_getpos_upload_asyn_urlfile;
-        std::vector<int> positions = {0};
-        const size_t before = server_.uploads().size();
+// Each variant, uploading `size` bytes with zero bytes among them: the file
+// whole under "sendfile", the position rising to 100, the events of the
+// variant, the answer (`query` may ask for one) in the asynchronous data.
+void Upload::post(bool threaded, size_t size, const std::string& query) {
+    SCOPED_TRACE(std::to_string(threaded) + " " + std::to_string(size));
+    const std::string name = "f" + std::to_string(size), content = binary(size), file = out_.write(name, content);
+    Seen seen;
+    const std::string url = server_.url("/up" + query);
+    const int64_t fd = threaded ? quillnet_upload_urlfile_ex(url.c_str(), file.c_str(), &seen, &record_sent)
+                                : upload_asyn(url, file, &seen);
+    const auto getpos = threaded ? quillnet_getpos_upload_urlfile : quillnet_getpos_upload_asyn_urlfile;
+    std::vector<int> positions = {0};
+    const size_t before = server_.uploads().size();
+    ASSERT_TRUE(eventually([&] {
+        if (getpos(fd) != positions.back()) positions.push_back(getpos(fd));
+        return server_.uploads().size() > before && positions.back() == 100;
+    }, 100));
+    EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+    EXPECT_TRUE(size < 1000000 || positions.size() > 3);  // rising, not jumping
+    const qntest::Upload up = server_.uploads().back();
+    EXPECT_TRUE(up.complete);
+    EXPECT_TRUE(parts_of(up) == (Parts{{"sendfile", name, "application/octet-stream", content},
+                                       {threaded ? "filename" : "fileName", "", "", file},
+                                       {"submit", "", "", "send"}}));
+    EXPECT_EQ(up.headers.count("Expect") * 10 + up.headers.count("Connection"), 1u);
+    EXPECT_EQ(up.headers.find("Connection")->second, "Keep-Alive");
+    if (threaded) {
         ASSERT_TRUE(eventually([&] {
-            if (getpos(fd) != positions.back()) positions.push_back(getpos(fd));
-            return server_.uploads().size() > before && positions.back() == 100;
-        }));
-        EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
-        EXPECT_TRUE(c.size < 1000000 || positions.size() > 3);  // rising, not jumping
-        const qntest::Upload up = server_.uploads().back();
-        EXPECT_TRUE(up.complete);
-        EXPECT_TRUE(parts_of(up) == (Parts{{"sendfile", name, "application/octet-stream", content},
-                                           {c.threaded ? "filename" : "fileName", "", "", file},
-                                           {"submit", "", "", "send"}}));
-        EXPECT_EQ(up.headers.count("Expect") * 10 + up.headers.count("Connection"), 1u);
-        EXPECT_EQ(up.headers.find("Connection")->second, "Keep-Alive");
-        if (c.threaded) {
-            ASSERT_TRUE(eventually([&] {
-                std::lock_guard<std::mutex> lock(seen.mutex);
-                return !seen.sent.empty() && seen.sent.back() == seen.total;
-            }));
             std::lock_guard<std::mutex> lock(seen.mutex);
-            EXPECT_TRUE(std::is_sorted(seen.sent.begin(), seen.sent.end()));
-            EXPECT_GT(seen.total, c.size);
-            EXPECT_EQ(seen.events, std::vector<int>(seen.sent.size(), TASK_EVENT_THREAD_DATA));
-        } else {
-            finish<asyn_upload_info>(fd, quillnet_stop_upload_asyn_urlfile, seen, 0);
-            EXPECT_EQ(seen.last_percent, 100);
-            EXPECT_TRUE(seen.data == (c.query.empty() ? "parts:3" : pattern(300000)));
-            EXPECT_EQ(seen.events.back(), TASK_EVENT_DONE);
-        }
+            return !seen.sent.empty() && seen.sent.back() == seen.total;
+        }));
+        std::lock_guard<std::mutex> lock(seen.mutex);
+        EXPECT_TRUE(std::is_sorted(seen.sent.begin(), seen.sent.end()));
+        EXPECT_GT(seen.total, size);
+        EXPECT_EQ(seen.events, std::vector<int>(seen.sent.size(), TASK_EVENT_THREAD_DATA));
+    } else {
+        finish<asyn_upload_info>(fd, quillnet_stop_upload_asyn_urlfile, seen, 0);
+        EXPECT_EQ(seen.last_percent, 100);
+        EXPECT_TRUE(seen.data == (query.empty() ? "parts:3" : pattern(300000)));
+        EXPECT_EQ(seen.events.back(), TASK_EVENT_DONE);
     }
+}
+
+TEST_F(Upload, EachVariantPostsTheFileWhole) {
+    post(true, 3000, "");
+    post(false, 3000, "?answer=300000");
+    post(false, 0, "");
     const Lines log = logged();
-    EXPECT_EQ(grep(log, "25 url is:").size(), 2u);
-    EXPECT_EQ(grep(log, "25 path is:" + out_.file("f3000")).size(), 1u);
-    EXPECT_EQ(grep(log, "25 url is " + server_.url("/up")).size(), 3u);
+    EXPECT_EQ(grep(log, "25 url is:"), Lines{"25 url is:" + server_.url("/up")});
+    EXPECT_EQ(grep(log, "25 path is:"), Lines{"25 path is:" + out_.file("f3000")});
+    EXPECT_EQ(grep(log, "25 url is " + server_.url("/up")).size(), 2u);
+}
+
+TEST_F(Upload, LargeFilesWithTheirPositionRising) {
+    post(true, 50u << 20, "");
+    post(false, 50u << 20, "");
 }
 
 TEST_F(Upload, AsynchronousHeadersByContentType) {

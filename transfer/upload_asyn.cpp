@@ -130,6 +130,7 @@ void run_asyn_upload(asyn_upload_info* info, qn::curl::Transfer& transfer, const
     // No certificate options: libcurl verifies peer and host.
     qn::curl::setup_request(curl, options);
     curl_api.curl_easy_setopt(curl, CURLOPT_HTTPPOST, transfer.form().get());
+    curl_api.curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, kUploadBufferSize);
     transfer.use_headers();
     curl_api.curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     curl_api.curl_easy_setopt(curl, CURLOPT_PROGRESSDATA, info);

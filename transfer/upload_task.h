@@ -50,6 +50,13 @@ struct asyn_upload_info {
     std::atomic<uint32_t> exit_thr;   // 1 once stopped; caller writes
 };
 
+// The send buffer every upload asks libcurl for (CURLOPT_UPLOAD_BUFFERSIZE).
+// libcurl sends at most one buffer per turn of a multi loop, so with its
+// default of 64 KiB an asynchronous upload turns its loop (a wait, a timed
+// perform and its log line, a progress event) 16384 times a GiB; with 1 MiB
+// it turns 1024 times, and the file still streams through a fixed buffer.
+constexpr long kUploadBufferSize = 1024 * 1024;
+
 // The most parts a multipart description may have.
 constexpr int kMaxWebParts = 1024;
 

@@ -103,6 +103,7 @@ void upload_urlfile_worker(upload_info* info) {
         CLibcurlWrapper& curl_api = CLibcurlWrapper::instance();
         transfer.use_headers();
         curl_api.curl_easy_setopt(curl, CURLOPT_HTTPPOST, transfer.form().get());
+        curl_api.curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, kUploadBufferSize);
         curl_api.curl_easy_setopt(curl, CURLOPT_READFUNCTION, &on_upload_read);
         curl_api.curl_easy_setopt(curl, CURLOPT_READDATA, file.get());
         curl_api.curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);

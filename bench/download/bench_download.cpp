@@ -8,16 +8,7 @@
 // with the file.
 //
 //     qn_bench_download [size_mib ...]       default: 64 1024
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <arpa/inet.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -31,71 +22,21 @@
 #include <thread>
 #include <vector>
 
+#include "bench/support/bench_child.h"
 #include "quillnet.h"
 #include "transfer/download_task.h"
-
-extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using qnbench::accepts;
+using qnbench::free_port;
+using qnbench::Run;
+using qnbench::run_child;
+using qnbench::write_file;
 
 constexpr int kRounds = 5;
 const char* const kVariants[] = {"sync", "threaded", "asyn"};
-
-struct Run {
-    double seconds = 0;
-    long peak_kib = 0;
-    bool ok = false;
-};
-
-// Runs argv to its end with standard output and error thrown away.
-Run run_child(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    Run run;
-    pid_t pid = 0;
-    const Clock::time_point start = Clock::now();
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-        int status = 0;
-        rusage usage{};
-        wait4(pid, &status, 0, &usage);
-        run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        run.peak_kib = usage.ru_maxrss;
-        run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    return run;
-}
-
-int free_port() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof(addr);
-    bind(fd, reinterpret_cast<sockaddr*>(&addr), len);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    close(fd);
-    return ntohs(addr.sin_port);
-}
-
-bool accepts(int port) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
-    close(fd);
-    return ok;
-}
 
 // nginx on 127.0.0.1, serving `www`, everything it writes kept in `dir`.
 class Nginx {
@@ -132,14 +73,6 @@ private:
     int port_;
     pid_t pid_ = -1;
 };
-
-void write_file(const std::string& path, size_t mib) {
-    std::vector<char> block(1 << 20);
-    for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 131 % 251);
-    std::ofstream out(path, std::ios::binary);
-    for (size_t i = 0; i < mib; ++i) out.write(block.data(), static_cast<std::streamsize>(block.size()));
-    chmod(path.c_str(), 0644);
-}
 
 // Child mode: one download by one export, to /dev/null. Exit code 0 on
 // success.

@@ -3,6 +3,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/platform.h"
 #include "platform/thread_safety.h"
 
 #if defined(__linux__)
@@ -136,7 +137,10 @@ private:
 class CloseAtUnload {
 public:
     explicit CloseAtUnload(TaskTracker& tracker) : tracker_(tracker) {}
-    ~CloseAtUnload() { tracker_.close(); }
+    ~CloseAtUnload() {
+        // Windows has stopped the workers already when the process ends.
+        if (!qn::platform::process_ending()) tracker_.close();
+    }
     CloseAtUnload(const CloseAtUnload&) = delete;
     CloseAtUnload& operator=(const CloseAtUnload&) = delete;
 

@@ -1,6 +1,7 @@
 // An HTTP server on 127.0.0.1 that takes multipart form posts, for the
-// upload tests. Every request is recorded with its method, target, headers
-// and each part of its form (field name, file name, content type, bytes).
+// upload tests. Every POST is recorded with its headers and each part of
+// its form, as "name|file name|content type|bytes"; other methods are not
+// served.
 //   /slow...    the body is read slowly (2 ms for every 4 KiB), so that a
 //               stop lands mid-upload
 //   ?answer=N   the answer is N bytes of pattern(N); otherwise "parts:" and
@@ -10,7 +11,6 @@
 #define QN_TEST_UPLOAD_SERVER_H
 
 #include <atomic>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -19,18 +19,9 @@
 
 namespace qntest {
 
-struct FormPart {
-    std::string name;
-    std::string filename;
-    std::string content_type;
-    std::string bytes;
-};
-
 struct Upload {
-    std::string method;
-    std::string target;
     httplib::Headers headers;
-    std::vector<FormPart> parts;
+    std::vector<std::string> parts;
     bool complete = false;  // the whole body was read
 };
 
@@ -38,18 +29,13 @@ class UploadServer {
 public:
     UploadServer();
     ~UploadServer();
-    UploadServer(const UploadServer&) = delete;
-    UploadServer& operator=(const UploadServer&) = delete;
 
     std::string url(const std::string& path) const { return server_.url(path); }
     // Requests whose body has been read to its end or abandoned.
     std::vector<Upload> uploads() const;
-    // Body bytes read so far, over all requests.
-    size_t bytes_read() const { return bytes_read_.load(); }
+    size_t bytes_read() const { return bytes_read_.load(); }  // over all requests
 
 private:
-    void receive(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader);
-
     HttpServer server_;
     std::atomic<bool> stopping_{false};
     std::atomic<size_t> bytes_read_{0};

@@ -254,9 +254,12 @@ TEST_F(Upload, MultipartDescriptionsRefused) {
                   quillnet_submit_multipart_asyn(nullptr, counted, 0, 2, 1, nullptr, 0, nullptr, nullptr) +
                   multipart(server_.url("/"), with_negative, nullptr),
               -4);
+    with_negative->parts[0]->data_len = INT64_MAX - 100;  // no block can hold its copy
+    EXPECT_EQ(multipart(server_.url("/"), with_negative, nullptr), -1);
     const std::string count = "30 web_data->header->count < 0 || web_data->header->count > 1024";
     EXPECT_EQ(grep(logged(), "30 "), (Lines{count, count, "30 web_data->header == NULL", "30 web_data == NULL",
-                                            "30 url == NULL", "30 web_data->parts[i]->data_len < 0"}));
+                                            "30 url == NULL", "30 web_data->parts[i]->data_len < 0",
+                                            "30 info == NULL"}));
     EXPECT_TRUE(server_.uploads().empty());
 }
 

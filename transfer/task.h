@@ -194,12 +194,15 @@ int64_t start_task(Record* record, uint32_t level) {
 // (a tracked worker's progress callback then aborts its transfer), every
 // tracked worker is joined and every record freed.
 //
-// Starts Worker on the record like start_task and keeps both; on failure
-// logs "!os_thread_create" at `level`, frees the record and returns -1.
-// Also refused once the library is being unloaded.
+// track_task starts proc(record) and keeps both, storing the thread object
+// in `*thread` (the record's `thread` field, which only the tracker writes
+// from then on). False when no thread could be started, or once the library
+// is being unloaded; the record is then the caller's to free.
 bool track_task(void* record, TaskThread::Proc proc, TaskThread** thread);
 bool tasks_unloading();
 
+// start_task for a kept task: on failure logs "!os_thread_create" at
+// `level`, frees the record and returns -1.
 template <class Record, void (*Worker)(Record*)>
 int64_t start_tracked_task(Record* record, uint32_t level) {
     if (!track_task(record, &run_worker<Record, Worker>, &record->thread)) {

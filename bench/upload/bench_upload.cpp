@@ -32,7 +32,7 @@ namespace {
 namespace fs = std::filesystem;
 using qnbench::Run;
 
-constexpr int kRounds = 3;
+constexpr int kRounds = 5;
 const char* const kNames[] = {"curl -F", "threaded", "asyn"};
 
 // Reads requests one connection at a time: the head, "100 Continue" when
@@ -156,6 +156,7 @@ int main(int argc, char** argv) {
         DiscardServer server;
         std::printf("%-9s %7s %10s %10s %8s %12s\n", "variant", "MiB", "best s", "MiB/s", "x curl", "peak RSS KiB");
         int runs = 0;
+        std::vector<std::vector<Run>> results;
         for (size_t mib : sizes) {
             const std::string file = dir + std::to_string(mib) + ".bin";
             qnbench::write_file(file, mib);
@@ -180,6 +181,14 @@ int main(int argc, char** argv) {
                             best[v].peak_kib);
             }
             fs::remove(file);
+            results.push_back(best);
+        }
+        // What each extra megabyte costs, fixed costs (process start, module
+        // loading, connection set-up) taken out.
+        if (results.size() > 1) {
+            std::printf("marginal, %zu to %zu MiB:\n", sizes.front(), sizes.back());
+            const auto extra = [&](size_t v) { return results.back()[v].seconds - results.front()[v].seconds; };
+            for (size_t v = 1; v < 3; ++v) std::printf("%-9s %8.3f x curl\n", kNames[v], extra(0) / extra(v));
         }
         // Stopped before it is read: a child that reported success before its
         // body had arrived whole would show here.

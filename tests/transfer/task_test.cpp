@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "file_server.h"
-#include "fixture.h"
+#include "task_fixture.h"
 #include "raw_http_server.h"
 #include "transfer/download_task.h"
 

@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include "file_server.h"
-#include "fixture.h"
+#include "task_fixture.h"
 #include "platform/platform.h"
 #include "upload_server.h"
 

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "file_server.h"
-#include "fixture.h"
+#include "task_fixture.h"
 #include "submit_helpers.h"
 #include "transfer/upload_task.h"
 #include "upload_server.h"

@@ -69,11 +69,11 @@ void Upload::post(bool threaded, size_t size, const std::string& query) {
     const std::string name = "f" + std::to_string(size), content = binary(size), file = out_.write(name, content);
     const std::string url = server_.url("/up" + query);
     Seen seen;
+    const size_t before = server_.uploads().size();
     const int64_t fd = threaded ? quillnet_upload_urlfile_ex(url.c_str(), file.c_str(), &seen, &record_sent)
                                 : upload_asyn(url, file, &seen);
     const auto getpos = threaded ? quillnet_getpos_upload_urlfile : quillnet_getpos_upload_asyn_urlfile;
     std::vector<int> positions = {0};
-    const size_t before = server_.uploads().size();
     ASSERT_TRUE(eventually([&] {
         if (getpos(fd) != positions.back()) positions.push_back(getpos(fd));
         return server_.uploads().size() > before && positions.back() == 100;
@@ -88,6 +88,10 @@ void Upload::post(bool threaded, size_t size, const std::string& query) {
             std::lock_guard<std::mutex> lock(seen.mutex);
             return !seen.sent.empty() && seen.sent.back() == seen.total;
         }));
+        // Nothing stops it: `seen` may go once the worker has ended (the
+        // log's writer threads are the main thread's here, not named after
+        // a worker).
+        ASSERT_TRUE(eventually([] { return task_threads() == 0; }));
         std::lock_guard<std::mutex> lock(seen.mutex);
         EXPECT_TRUE(std::is_sorted(seen.sent.begin(), seen.sent.end()) && seen.total > size);
         EXPECT_EQ(seen.events, std::vector<int>(seen.sent.size(), TASK_EVENT_THREAD_DATA));

@@ -21,6 +21,7 @@ struct Seen {
     int done = -1;             // the end event's result
     int dones = 0;
     int last_percent = -1;
+    std::vector<int> percents;   // every progress event's percent
     std::vector<uint64_t> sent;  // threaded upload: bytes sent, per event
     uint32_t total = 0;          // threaded upload: the total to send
 };
@@ -33,6 +34,7 @@ inline void record(void*, int event, void* data, unsigned int length, void* user
         seen->data.append(static_cast<const char*>(data), length);
     } else if (event == TASK_EVENT_PROGRESS) {
         seen->last_percent = *static_cast<int*>(data);
+        seen->percents.push_back(seen->last_percent);
     } else if (event == TASK_EVENT_DONE) {
         seen->done = *static_cast<int*>(data);
         ++seen->dones;

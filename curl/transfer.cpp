@@ -1,20 +1,41 @@
 #include "curl/transfer.h"
 
+#include <cstring>
+
+#include "curl/host_settings.h"
 #include "curl/libcurl_wrapper.h"
+#include "log/log_record.h"
 
 namespace qn {
 namespace curl {
 
+bool has_line_break(const char* text) {
+    return text != nullptr && std::strpbrk(text, "\r\n") != nullptr;
+}
+
 bool StringList::append(const char* line) {
-    curl_slist* grown = CLibcurlWrapper::instance().curl_slist_append(list_, line);
-    if (grown == nullptr) return false;
-    list_ = grown;
+    if (line == nullptr || has_line_break(line)) return false;
+    // A list of one made by libcurl (so that its free_all releases it like
+    // any other node), linked after the tail; curl_slist's layout is public.
+    curl_slist* node = CLibcurlWrapper::instance().curl_slist_append(nullptr, line);
+    if (node == nullptr) return false;
+    if (list_ == nullptr) {
+        list_ = node;
+    } else {
+        if (tail_ == nullptr) {
+            tail_ = list_;
+            while (tail_->next != nullptr) tail_ = tail_->next;
+        }
+        tail_->next = node;
+    }
+    tail_ = node;
     return true;
 }
 
 void StringList::reset() {
     if (list_ != nullptr) CLibcurlWrapper::instance().curl_slist_free_all(list_);
     list_ = nullptr;
+    tail_ = nullptr;
 }
 
 void Form::reset() {
@@ -49,6 +70,28 @@ int Transfer::attach() {
     return code;
 }
 
+namespace {
+
+// The same list for the request and for any redirect it is told about, so
+// that nothing can move a request to another protocol. Engines before
+// 7.85 only know the bit masks.
+bool restrict_protocols(CURL* curl, Protocols protocols) {
+    CLibcurlWrapper& curl_api = CLibcurlWrapper::instance();
+    const bool http = protocols == Protocols::kHttp;
+#if LIBCURL_VERSION_NUM >= 0x075500
+    const char* names = http ? "http,https" : "ftp";
+    if (curl_api.curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, names) == CURLE_OK &&
+        curl_api.curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, names) == CURLE_OK) {
+        return true;
+    }
+#endif
+    const long mask = http ? long{CURLPROTO_HTTP | CURLPROTO_HTTPS} : long{CURLPROTO_FTP};
+    return curl_api.curl_easy_setopt(curl, CURLOPT_PROTOCOLS, mask) == CURLE_OK &&
+           curl_api.curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS, mask) == CURLE_OK;
+}
+
+}  // namespace
+
 void setup_request(CURL* curl, const RequestOptions& options) {
     CLibcurlWrapper& curl_api = CLibcurlWrapper::instance();
     curl_api.curl_easy_setopt(curl, CURLOPT_URL, options.url);
@@ -61,10 +104,28 @@ void setup_request(CURL* curl, const RequestOptions& options) {
         curl_api.curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, options.write_function);
         curl_api.curl_easy_setopt(curl, CURLOPT_WRITEDATA, options.write_data);
     }
-    if (options.tls == TlsVerify::kOff) {
+    const HostSettings& host = host_settings();
+    if (options.tls == TlsVerify::kOff && !host.tls_verify) {
         curl_api.curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
         curl_api.curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
     }
+    if (!host.tls_ca_file.empty()) curl_api.curl_easy_setopt(curl, CURLOPT_CAINFO, host.tls_ca_file.c_str());
+    if (!restrict_protocols(curl, options.protocols)) {
+        qn::log::Error() << "protocols cannot be restricted, request not sent" << "\n";
+        curl_api.curl_easy_setopt(curl, CURLOPT_URL, static_cast<const char*>(nullptr));
+    }
+}
+
+bool refuse_line_break(const char* text, const char* what) {
+    if (!has_line_break(text)) return false;
+    qn::log::Error() << what << " with CR or LF, request not sent" << "\n";
+    return true;
+}
+
+bool set_cookie(CURL* curl, const char* cookie, const char* what) {
+    if (refuse_line_break(cookie, what)) return false;
+    CLibcurlWrapper::instance().curl_easy_setopt(curl, CURLOPT_COOKIE, cookie);
+    return true;
 }
 
 }  // namespace curl

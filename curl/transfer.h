@@ -19,6 +19,15 @@
 namespace qn {
 namespace curl {
 
+// True when `text` holds a carriage return or a line feed: such text would
+// end a line of the request head (or of an FTP command) and start another
+// of the sender's choosing, so none of it is ever sent.
+bool has_line_break(const char* text);
+
+// When `text` has a line break: logs "<what> with CR or LF, request not
+// sent" at level 35 and returns true; the caller then abandons its request.
+bool refuse_line_break(const char* text, const char* what);
+
 // A libcurl string list (header lines, or the cookie lines getinfo hands
 // out), freed through the binding when the owner goes.
 class StringList {
@@ -30,15 +39,21 @@ public:
     StringList& operator=(const StringList&) = delete;
 
     curl_slist* get() const { return list_; }
-    // For APIs that fill a list in place (getinfo, the option document).
-    curl_slist** out() { return &list_; }
-    // Appends a copy of `line`. On failure the list stays as it was and
-    // false is returned, as libcurl's own append leaves it.
+    // For APIs that fill a list in place (getinfo).
+    curl_slist** out() {
+        tail_ = nullptr;
+        return &list_;
+    }
+    // Appends a copy of `line` in constant time: libcurl's own append walks
+    // the whole list each time, which makes a list of n lines cost n^2/2
+    // steps. A line with a CR or LF is refused (see has_line_break). On
+    // failure the list stays as it was and false is returned.
     bool append(const char* line);
     void reset();
 
 private:
     curl_slist* list_ = nullptr;
+    curl_slist* tail_ = nullptr;  // the last node; null when not known yet
 };
 
 // A libcurl form built with curl_formadd, freed with curl_formfree.
@@ -101,8 +116,17 @@ constexpr long kPerformConnectTimeoutSeconds = 5;
 // How a request treats the server's certificate.
 enum class TlsVerify {
     kOff,             // peer and host not verified (the hosts' devices use
-                      // self-signed certificates)
+                      // self-signed certificates), unless the host asked for
+                      // verification (QUILLNET_TLS_VERIFY, curl/host_settings.h)
     kEngineDefault,   // left to libcurl: verified against its store
+};
+
+// The schemes a request may use, and may be redirected to. An export
+// allows only what it exists for; any other scheme (file, gopher, dict, ...)
+// fails in libcurl before anything is sent, with CURLE_UNSUPPORTED_PROTOCOL.
+enum class Protocols {
+    kHttp,  // http and https: the submits and the HTTP downloads and uploads
+    kFtp,   // ftp: the name-only listing and the FTP download
 };
 
 // The options every request sets the same way. Fields left at their
@@ -115,11 +139,21 @@ struct RequestOptions {
     curl_write_callback write_function = nullptr;   // CURLOPT_WRITEFUNCTION
     void* write_data = nullptr;                     // CURLOPT_WRITEDATA
     TlsVerify tls = TlsVerify::kEngineDefault;
+    Protocols protocols = Protocols::kHttp;         // always set
 };
 
 // Sets URL, time-outs, signals, write callback and TLS verification, in
-// that order, through the binding.
+// that order, through the binding; then the allowed protocols, for the
+// request and for any redirect, and the host's certificate store when it
+// named one (QUILLNET_TLS_CA_FILE). An engine that refuses every way of
+// restricting the protocols gets no URL either (logged at level 35), so the
+// transfer fails before it connects rather than run unrestricted.
 void setup_request(CURL* curl, const RequestOptions& options);
+
+// Sets CURLOPT_COOKIE, unless `cookie` holds a CR or LF: then nothing is
+// set, the refusal is logged (refuse_line_break) and false returned; the
+// caller abandons its request before the transfer.
+bool set_cookie(CURL* curl, const char* cookie, const char* what);
 
 }  // namespace curl
 }  // namespace qn

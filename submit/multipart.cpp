@@ -40,7 +40,10 @@ extern "C" QUILLNET_API int quillnet_submit_multipart_ex(const char* url, int ti
         CURL* curl = transfer.easy();
         if (curl == nullptr) return -1;
 
-        qn::submit::add_web_parts(transfer.form(), data);
+        if (!qn::submit::add_web_parts(transfer.form(), data)) {
+            recv.finish(-1, ret_buf, ret_buf_len);
+            return -1;
+        }
         const std::string new_url = UrlFormat::HttpHeadDealwith::GetNewUrl(url);
         // No certificate options: libcurl verifies peer and host.
         qn::submit::setup_submit(curl, new_url, timeout, nosignal, recv.get(),

@@ -21,7 +21,17 @@ namespace submit {
 // Kinds 4 and 5 refer to the caller's bytes without copying them, so the
 // description must outlive the transfer. `data` and its header must not
 // be null; a count of zero or less adds nothing.
-void add_web_parts(qn::curl::Form& form, const web_data* data);
+//
+// A part of a sent kind whose name holds a CR or LF, or does not end within
+// its 260 characters, makes the whole description unusable: nothing is
+// added, the reason is logged at level 35 and false is returned, and the
+// caller sends nothing.
+bool add_web_parts(qn::curl::Form& form, const web_data* data);
+
+// The name check of add_web_parts on its own, for a caller that copies the
+// description before it builds the form: true when every sent part's name
+// may go on the wire, otherwise the reason is logged and false returned.
+bool web_parts_usable(const web_data* data);
 
 // One part, wherever its fields lie: a host's web_part, or a copy of one
 // that is not aligned for the record (the asynchronous multipart's).

@@ -82,6 +82,15 @@ ParamDocOutcome add_param_ex_headers(const char* param_ex, qn::curl::StringList&
             qn::log::Warn() << "header == NULL" << "\n";
             continue;
         }
+        // A line break would let the element write header lines of its own
+        // (or, as credentials, break the Authorization line). The element is
+        // treated like the other unusable ones: logged and skipped, the
+        // request goes on without it, and the text itself stays out of the
+        // log.
+        if (qn::curl::has_line_break(header)) {
+            qn::log::Warn() << "header with CR or LF dropped, index:" << i << "\n";
+            continue;
+        }
         if (mode == AuthDigestMode::kDigestCredentials && take_digest_credentials(header, curl)) {
             continue;
         }

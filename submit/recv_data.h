@@ -20,6 +20,11 @@ namespace qn {
 namespace submit {
 
 constexpr int32_t kRecvDataInitialCapacity = 102400;
+// The largest block doubling reaches within the signed 32-bit capacity
+// (102400 << 14), and so the longest body the buffer holds: one byte less,
+// for the terminator. A longer answer fails as soon as it passes that.
+constexpr int32_t kRecvDataMaxCapacity = kRecvDataInitialCapacity << 14;
+constexpr int32_t kRecvDataMaxBody = kRecvDataMaxCapacity - 1;
 
 enum class RecvDataStatus { kOk, kNoRecord, kNoBlock };
 

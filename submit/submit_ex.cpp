@@ -115,23 +115,27 @@ int run_submit(const SubmitRequest& req) {
     // The versioned submit requests its URL as given.
     const std::string url = req.versioned ? std::string(req.url)
                                           : UrlFormat::HttpHeadDealwith::GetNewUrl(req.url);
-    qn::submit::setup_submit(curl, url, req.timeout, req.nosignal, recv.get(),
-                             qn::curl::TlsVerify::kOff);
+    // The name-only listing is the one FTP request of the family.
+    const bool ftp_listing = !req.versioned && req.submit_type == qn::submit::kSubmitDirList;
+    qn::submit::setup_submit(curl, url, req.timeout, req.nosignal, recv.get(), qn::curl::TlsVerify::kOff,
+                             ftp_listing ? qn::curl::Protocols::kFtp : qn::curl::Protocols::kHttp);
     qn::submit::apply_submit_type(curl, req.submit_type, req.content, !req.versioned);
     if (!req.versioned && req.need_ssl_ec_curves != nullptr) {
         qn::log::Info() << "---------------need_ssl_ec_curves:---------------" << req.need_ssl_ec_curves
                         << "\n";
         curl_api.curl_easy_setopt(curl, CURLOPT_SSL_EC_CURVES, req.need_ssl_ec_curves);
     }
+    // A cookie that would break the Cookie line abandons the request.
+    bool ready = true;
     if (!req.versioned && req.need_set_cookie != nullptr) {
         qn::log::Info() << "---------------need_set_cookie:---------------" << req.need_set_cookie
                         << "\n";
-        curl_api.curl_easy_setopt(curl, CURLOPT_COOKIE, req.need_set_cookie);
+        ready = qn::curl::set_cookie(curl, req.need_set_cookie, "need_set_cookie");
     }
 
     qn::submit::start_headers(transfer);
     int result = -1;
-    if (add_content_type(req, transfer)) {
+    if (ready && add_content_type(req, transfer)) {
         transfer.use_headers();
         // An empty file name switches the cookie engine on without reading
         // anything.

@@ -13,7 +13,7 @@ namespace qn {
 namespace submit {
 
 void setup_submit(CURL* curl, const std::string& url, int timeout, int nosignal, recv_data* recv,
-                  qn::curl::TlsVerify tls) {
+                  qn::curl::TlsVerify tls, qn::curl::Protocols protocols) {
     qn::curl::RequestOptions options;
     options.url = url.c_str();
     options.timeout = timeout;
@@ -21,7 +21,12 @@ void setup_submit(CURL* curl, const std::string& url, int timeout, int nosignal,
     options.write_function = &on_curl_recv_data;
     options.write_data = recv;
     options.tls = tls;
+    options.protocols = protocols;
     qn::curl::setup_request(curl, options);
+    // An answer announced longer than the buffer can hold is refused from
+    // its head on (CURLE_FILESIZE_EXCEEDED), before a byte of it is stored;
+    // one without a length fails in the write callback once it passes.
+    CLibcurlWrapper::instance().curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t{kRecvDataMaxBody});
 }
 
 void start_headers(qn::curl::Transfer& transfer) {

@@ -24,10 +24,11 @@ constexpr const char kPerformFailed[] = "error: CLibcurlWrapper::instance().curl
 bool check_url_and_timeout(const char* url, int timeout, uint32_t level);
 
 // The options every synchronous submit sets alike: URL, time-out, signals,
-// the connect time-out, the receive buffer's write callback, and the
-// certificate handling.
+// the connect time-out, the receive buffer's write callback, the
+// certificate handling and the protocols (http and https, but for the
+// name-only FTP listing).
 void setup_submit(CURL* curl, const std::string& url, int timeout, int nosignal, recv_data* recv,
-                  qn::curl::TlsVerify tls);
+                  qn::curl::TlsVerify tls, qn::curl::Protocols protocols = qn::curl::Protocols::kHttp);
 
 // Starts the header list with the two lines every synchronous submit sends
 // first.

@@ -173,6 +173,7 @@ extern "C" QUILLNET_API int64_t quillnet_submit_multipart_asyn(const char* url, 
         }
         size_t size = 0;
         if (!qn::transfer::check_description(data, &size)) return -1;
+        if (!qn::submit::web_parts_usable(data)) return -1;
         multipart_asyn_info* info =
             qn::transfer::new_task_record<multipart_asyn_info>("info == NULL", qn::log::kLevelWarn);
         if (info == nullptr) return -1;

@@ -20,8 +20,11 @@
 #include "log_file.h"
 #include "quillnet.h"
 #include "raw_http_server.h"
+#include "submit_helpers.h"
 #include "temp_dir.h"
 
+using qntest::Body;
+using qntest::Form;
 using qntest::RawConnection;
 using qntest::RawHttpServer;
 using qntest::RawRequest;
@@ -34,45 +37,6 @@ const std::string kEncoding = "Accept-Encoding: utf-8";
 const std::string kFailed = "35 error: CLibcurlWrapper::instance().curl_easy_perform(curl)[";
 const std::string kForm = "application/x-www-form-urlencoded";
 const std::string kTree = "/plume/device/queryDeviceOrgTree";  // a cached path
-
-// A response body handed out by the library, released through the export.
-struct Body {
-    char* ptr = nullptr;
-    int len = -1;
-    ~Body() { quillnet_release(&ptr); }
-    std::string str() const { return ptr == nullptr ? "" : std::string(ptr, static_cast<size_t>(std::max(len, 0))); }
-};
-
-struct Free {
-    void operator()(void* p) const { std::free(p); }
-};
-
-// A multipart description laid out as a host lays it out: a header, a
-// table of part pointers, and parts with their data right after the name.
-class Form {
-public:
-    Form& add(int type, const std::string& name, const std::string& data) {
-        auto* p = static_cast<web_part*>(std::calloc(1, offsetof(web_part, data) + data.size() + 1));
-        p->type = type;
-        p->data_len = static_cast<int64_t>(data.size());
-        std::strncpy(p->name, name.c_str(), sizeof(p->name) - 1);
-        std::memcpy(p->data, data.data(), data.size());
-        parts_.emplace_back(p);
-        return *this;
-    }
-    web_data* get() {
-        table_.reset(static_cast<web_data*>(std::calloc(parts_.size() + 2, sizeof(void*))));
-        header_.count = static_cast<int>(parts_.size());
-        table_->header = &header_;
-        for (size_t i = 0; i < parts_.size(); ++i) table_->parts[i] = parts_[i].get();
-        return table_.get();
-    }
-
-private:
-    web_data_header header_{0, 0};
-    std::vector<std::unique_ptr<web_part, Free>> parts_;
-    std::unique_ptr<web_data, Free> table_;
-};
 
 // Answers by path; "ok" for any other.
 void answer(RawConnection& c) {

@@ -7,6 +7,7 @@
 namespace qntest {
 
 HttpServer::HttpServer() : server_(new httplib::Server()) {
+    drop_idle_connections();
     record_requests();
 }
 
@@ -14,6 +15,7 @@ HttpServer::HttpServer() : server_(new httplib::Server()) {
 HttpServer::HttpServer(const std::string& tls_dir) : scheme_("https") {
     const TlsFiles files = make_self_signed_cert(tls_dir);
     server_.reset(new httplib::SSLServer(files.cert.c_str(), files.key.c_str()));
+    drop_idle_connections();
     record_requests();
 }
 #else
@@ -26,6 +28,13 @@ HttpServer::HttpServer(const std::string&) : HttpServer() {
 
 HttpServer::~HttpServer() {
     stop();
+}
+
+// The library keeps connections open between calls; an idle one is closed
+// at once, so that stop() need not wait for a keep-alive to run out. The
+// client sees a server that drops idle connections, as many do.
+void HttpServer::drop_idle_connections() {
+    server_->set_keep_alive_timeout(0);
 }
 
 // Recorded once the body has been read and before the answer goes out, so

@@ -43,6 +43,7 @@ protected:
     explicit HttpServer(const std::string& tls_dir);
 
 private:
+    void drop_idle_connections();
     void record_requests();
 
     std::unique_ptr<httplib::Server> server_;

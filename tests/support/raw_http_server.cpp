@@ -182,6 +182,7 @@ void RawHttpServer::serve() {
         if (!ready(listen_fd_, POLLIN, ok)) continue;
         const int fd = accept_one(listen_fd_);
         if (fd < 0) continue;
+        ++accepted_;
         RawConnection connection(*this, fd);
         if (read_request(connection)) {
             {

@@ -73,6 +73,8 @@ public:
 
     // Every request read so far (recorded before the handler runs).
     std::vector<RawRequest> requests() const;
+    // Connections accepted so far, whether or not a request came on them.
+    int accepted() const { return accepted_.load(); }
 
     // A complete answer with Content-Length and "Connection: close";
     // `extra` lines (without line ends) go between the status line and it.
@@ -89,6 +91,7 @@ private:
     int port_ = 0;
     std::thread thread_;
     std::atomic<bool> stopping_{false};
+    std::atomic<int> accepted_{0};
     mutable std::mutex mutex_;
     std::condition_variable stopped_cv_;
     std::vector<RawRequest> requests_;

@@ -57,6 +57,15 @@ CLibcurlWrapper::CLibcurlWrapper() {
         module_ = nullptr;
         throw CLibcurlLoadError("Failed to resolve symbols from libcurl.");
     }
+
+    // All three or none, so that users test one of them.
+    if (!bind(module_, "curl_share_init", curl_share_init) ||
+        !bind(module_, "curl_share_setopt", curl_share_setopt) ||
+        !bind(module_, "curl_share_cleanup", curl_share_cleanup)) {
+        curl_share_init = nullptr;
+        curl_share_setopt = nullptr;
+        curl_share_cleanup = nullptr;
+    }
 }
 
 CLibcurlWrapper& CLibcurlWrapper::instance() {

@@ -52,6 +52,14 @@ public:
     decltype(&::curl_multi_remove_handle) curl_multi_remove_handle = nullptr;
     decltype(&::curl_multi_cleanup) curl_multi_cleanup = nullptr;
 
+    // Optional: the share interface, through which transfers share
+    // connections, DNS answers and TLS sessions (curl/share.h). Bound when
+    // the engine has all three and null otherwise; a missing one never
+    // fails the load, transfers then simply run unshared.
+    decltype(&::curl_share_init) curl_share_init = nullptr;
+    decltype(&::curl_share_setopt) curl_share_setopt = nullptr;
+    decltype(&::curl_share_cleanup) curl_share_cleanup = nullptr;
+
 private:
     CLibcurlWrapper();
 

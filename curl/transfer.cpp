@@ -4,6 +4,7 @@
 
 #include "curl/host_settings.h"
 #include "curl/libcurl_wrapper.h"
+#include "curl/share.h"
 #include "log/log_record.h"
 
 namespace qn {
@@ -44,7 +45,9 @@ void Form::reset() {
     last_ = nullptr;
 }
 
-Transfer::Transfer() : easy_(CLibcurlWrapper::instance().curl_easy_init()) {}
+Transfer::Transfer() : easy_(CLibcurlWrapper::instance().curl_easy_init()) {
+    if (easy_ != nullptr) shared_ = attach_share(easy_);
+}
 
 Transfer::~Transfer() {
     CLibcurlWrapper& curl_api = CLibcurlWrapper::instance();
@@ -52,6 +55,7 @@ Transfer::~Transfer() {
     headers_.reset();
     form_.reset();
     if (easy_ != nullptr) curl_api.curl_easy_cleanup(easy_);
+    if (shared_) release_share();
     if (multi_ != nullptr) curl_api.curl_multi_cleanup(multi_);
 }
 

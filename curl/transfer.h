@@ -8,8 +8,8 @@
 //     ...                                   // every way out frees it all
 //
 // The destructor releases, in this order: the easy handle's membership of
-// the multi handle, the header list, the form, the easy handle, the multi
-// handle. That is the order libcurl needs (lists and form are only read
+// the multi handle, the header list, the form, the easy handle (and with it
+// its use of the connection share), the multi handle. That is the order libcurl needs (lists and form are only read
 // while the handle transfers) and the one the asynchronous workers use.
 #ifndef QN_CURL_TRANSFER_H
 #define QN_CURL_TRANSFER_H
@@ -106,6 +106,9 @@ private:
     Form form_;
     StringList headers_;
     bool attached_ = false;
+    // The handle uses the process's connection share (curl/share.h). It is
+    // attached where the handle is made, so that no transfer misses it.
+    bool shared_ = false;
 };
 
 // Connect time-out every request sets itself; the timed perform replaces

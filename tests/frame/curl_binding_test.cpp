@@ -111,3 +111,16 @@ TEST(CurlBinding, MissingThenIncompleteThenRealEngine) {
     curl.curl_global_cleanup();
     remove_engine(engine);
 }
+
+TEST(CurlBinding, EngineWithoutTheShareInterfaceStillLoads) {
+    const std::string dir = qn::platform::executable_dir();
+    const std::string engine = dir + QN_CURL_MODULE_NAME;
+    remove_engine(engine);
+    ASSERT_EQ(put_engine(dir + QN_STUB_TWENTY_ENGINE, engine), 0);
+    const CLibcurlWrapper& curl = CLibcurlWrapper::instance();
+    EXPECT_NE(curl.curl_easy_strerror, nullptr);
+    EXPECT_EQ(curl.curl_share_init, nullptr);
+    EXPECT_EQ(curl.curl_share_setopt, nullptr);
+    EXPECT_EQ(curl.curl_share_cleanup, nullptr);
+    remove_engine(engine);
+}

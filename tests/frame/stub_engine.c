@@ -1,5 +1,7 @@
 /* An engine that exports every entry point the binding looks for but one
- * (curl_easy_strerror, which the library never calls). */
+ * (curl_easy_strerror, which the library never calls); built with
+ * QN_STUB_TWENTY, it has all twenty but none of the optional share
+ * interface. */
 #if defined(_WIN32)
 #define STUB_EXPORT __declspec(dllexport)
 #else
@@ -25,3 +27,6 @@ STUB(curl_multi_wait)
 STUB(curl_multi_info_read)
 STUB(curl_multi_remove_handle)
 STUB(curl_multi_cleanup)
+#ifdef QN_STUB_TWENTY
+STUB(curl_easy_strerror)
+#endif

@@ -18,6 +18,7 @@ struct ReceivedRequest {
     std::string path;
     std::string body;
     httplib::Headers headers;  // by name; raw order is not kept
+    int remote_port = 0;       // the client's end: one per connection
 };
 
 class HttpServer {
@@ -28,6 +29,14 @@ public:
     HttpServer& operator=(const HttpServer&) = delete;
 
     httplib::Server& server() { return *server_; }
+
+    // Keeps an idle connection open this long (the default closes it at
+    // once); stop() then waits up to that long for open connections.
+    // It also serves any number of requests on one connection.
+    void keep_alive(int seconds) {
+        server_->set_keep_alive_timeout(seconds);
+        server_->set_keep_alive_max_count(1000000);
+    }
 
     // Binds a free port on 127.0.0.1 and serves on a thread of its own.
     void start();

@@ -1,0 +1,121 @@
+#include "curl/share.h"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <new>
+
+#include "curl/host_settings.h"
+#include "curl/libcurl_wrapper.h"
+
+namespace qn {
+namespace curl {
+
+namespace {
+
+// The users of the share and, in the top bit, whether the library is going
+// away. Whoever brings the count to zero with that bit set releases it.
+constexpr uint64_t kClosing = uint64_t{1} << 63;
+
+constexpr long kKeptConnections = 32;
+
+struct Share {
+    CURLSH* handle = nullptr;
+    // libcurl locks one kind of data at a time; each kind has its own mutex
+    // so that a DNS lookup never waits for the connection cache.
+    std::mutex locks[CURL_LOCK_DATA_LAST];
+    std::atomic<uint64_t> state{0};
+};
+
+void lock_data(CURL*, curl_lock_data data, curl_lock_access, void* share) {
+    static_cast<Share*>(share)->locks[data].lock();
+}
+
+void unlock_data(CURL*, curl_lock_data data, void* share) {
+    static_cast<Share*>(share)->locks[data].unlock();
+}
+
+void release_handle(Share* share) {
+    CLibcurlWrapper::instance().curl_share_cleanup(share->handle);
+    share->handle = nullptr;
+}
+
+// Releases the share when the library is unloaded or the process ends, or
+// leaves that to the last transfer still running then. The Share record
+// itself is never freed: a thread still inside a transfer at process exit
+// may look at it.
+class CloseAtUnload {
+public:
+    explicit CloseAtUnload(Share* share) : share_(share) {}
+    ~CloseAtUnload() {
+        const uint64_t users = share_->state.fetch_or(kClosing) & ~kClosing;
+        if (users == 0) release_handle(share_);
+    }
+    CloseAtUnload(const CloseAtUnload&) = delete;
+    CloseAtUnload& operator=(const CloseAtUnload&) = delete;
+
+private:
+    Share* share_;
+};
+
+Share* make_share() {
+    if (!host_settings().share_connections) return nullptr;
+    CLibcurlWrapper& curl_api = CLibcurlWrapper::instance();
+    if (curl_api.curl_share_init == nullptr) return nullptr;
+    Share* share = new (std::nothrow) Share;
+    if (share == nullptr) return nullptr;
+    share->handle = curl_api.curl_share_init();
+    bool ok = share->handle != nullptr;
+    if (ok) {
+        // Without its locks the share is not safe across threads: then none.
+        ok = curl_api.curl_share_setopt(share->handle, CURLSHOPT_USERDATA, share) == CURLSHE_OK &&
+             curl_api.curl_share_setopt(share->handle, CURLSHOPT_LOCKFUNC, &lock_data) == CURLSHE_OK &&
+             curl_api.curl_share_setopt(share->handle, CURLSHOPT_UNLOCKFUNC, &unlock_data) == CURLSHE_OK;
+        // What this engine cannot share stays per transfer; no cookies.
+        for (curl_lock_data data : {CURL_LOCK_DATA_DNS, CURL_LOCK_DATA_SSL_SESSION, CURL_LOCK_DATA_CONNECT}) {
+            if (ok) curl_api.curl_share_setopt(share->handle, CURLSHOPT_SHARE, data);
+        }
+    }
+    if (!ok) {
+        if (share->handle != nullptr) release_handle(share);
+        delete share;
+        return nullptr;
+    }
+    static CloseAtUnload closer(share);
+    return share;
+}
+
+Share* the_share() {
+    static Share* const share = make_share();
+    return share;
+}
+
+}  // namespace
+
+bool attach_share(CURL* easy) {
+    Share* share = the_share();
+    if (share == nullptr) return false;
+    uint64_t state = share->state.load();
+    do {
+        if ((state & kClosing) != 0) return false;
+    } while (!share->state.compare_exchange_weak(state, state + 1));
+    CLibcurlWrapper& curl_api = CLibcurlWrapper::instance();
+    if (curl_api.curl_easy_setopt(easy, CURLOPT_SHARE, share->handle) != CURLE_OK) {
+        release_share();
+        return false;
+    }
+    // A handle lets its cache keep this many idle connections (libcurl's
+    // default is 5); with the cache shared, that is the process's limit, and
+    // a host with more threads at once would otherwise close and reopen
+    // connections all the time.
+    curl_api.curl_easy_setopt(easy, CURLOPT_MAXCONNECTS, kKeptConnections);
+    return true;
+}
+
+void release_share() {
+    Share* share = the_share();
+    if (share->state.fetch_sub(1) == (kClosing | 1)) release_handle(share);
+}
+
+}  // namespace curl
+}  // namespace qn

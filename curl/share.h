@@ -1,0 +1,32 @@
+// One libcurl share for the whole process, through which every transfer
+// reuses the connections, DNS answers and TLS sessions that earlier
+// transfers left behind: a call to a server that was talked to a moment ago
+// skips the TCP and TLS handshakes. Each transfer still owns its easy
+// handle, header list and buffers; cookies are never shared (each call's
+// cookie engine stays its own).
+//
+// The share is made at the first transfer and released when the library is
+// unloaded (or the process ends), once every transfer attached to it has
+// ended. Without it (QUILLNET_SHARE_CONNECTIONS=0, an engine without the
+// share interface, or a share libcurl could not make) transfers run as
+// they would alone: a connection each, closed with its handle.
+#ifndef QN_CURL_SHARE_H
+#define QN_CURL_SHARE_H
+
+#include <curl/curl.h>
+
+namespace qn {
+namespace curl {
+
+// Attaches the share to `easy` when there is one to attach; true when it
+// did. Every true is to be answered by release_share() once the handle has
+// been cleaned up.
+bool attach_share(CURL* easy);
+
+// One handle that attach_share() attached has been cleaned up.
+void release_share();
+
+}  // namespace curl
+}  // namespace qn
+
+#endif  // QN_CURL_SHARE_H

@@ -21,7 +21,8 @@ constexpr const char kUIThreadSuffix[] = " ** by UIThread.";
 // received it. A buffer too small grows to exactly the answer plus its
 // terminator. False when that growth fails; the buffer is then untouched.
 bool copy_answer(const WebReqCacheValue& value, recv_data* recv) {
-    const size_t length = value.body.size();
+    const std::string& body = value.text();
+    const size_t length = body.size();
     if (length >= static_cast<size_t>(INT32_MAX)) return false;
     if (static_cast<int64_t>(length) >= recv->capacity) {
         char* grown = static_cast<char*>(std::realloc(recv->buf, length + 1));
@@ -29,7 +30,7 @@ bool copy_answer(const WebReqCacheValue& value, recv_data* recv) {
         recv->buf = grown;
         recv->capacity = static_cast<int32_t>(length + 1);
     }
-    std::memcpy(recv->buf, value.body.data(), length);
+    std::memcpy(recv->buf, body.data(), length);
     recv->buf[length] = '\0';
     recv->length = static_cast<int32_t>(length);
     return true;
@@ -61,7 +62,8 @@ bool on_ui_thread() {
 }  // namespace cache
 }  // namespace qn
 
-int timed_easy_perform(CURL* curl, const std::string& url, const char* request, recv_data* recv) {
+int timed_easy_perform(CURL* curl, const std::string& url, const char* request, recv_data* recv,
+                       int timeout_seconds) {
     // Asked before the clock starts: the span is the transfer's alone.
     const bool on_ui_thread = qn::cache::on_ui_thread();
 
@@ -89,7 +91,7 @@ int timed_easy_perform(CURL* curl, const std::string& url, const char* request, 
         result = lib.curl_easy_perform(curl);
         WebReqCacheValue value;
         if (keep_answer && result == CURLE_OK && recv->buf != nullptr) {
-            value.body = recv->buf;
+            value = WebReqCacheValue(std::string(recv->buf));
         }
         by_network = true;
         return std::make_pair(result == CURLE_OK, std::move(value));
@@ -99,7 +101,8 @@ int timed_easy_perform(CURL* curl, const std::string& url, const char* request, 
         keep_answer = true;
         const WebReqCacheKey key(url, request);
         WebReqCacheValue value;
-        if (WebReqCache::instance().GetOrFetch(key, value, fetch, &result)) {
+        const std::chrono::milliseconds wait_limit(int64_t{timeout_seconds > 0 ? timeout_seconds : 0} * 1000);
+        if (WebReqCache::instance().GetOrFetch(key, value, fetch, &result, wait_limit)) {
             // An answer fetched here is already in the buffer, written there
             // by the write callback.
             if (!by_network && !copy_answer(value, recv)) result = CURLE_OUT_OF_MEMORY;

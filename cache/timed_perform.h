@@ -24,7 +24,13 @@ struct recv_data;
 // (never 0), with its receive buffer untouched. Should no code be known,
 // CURLE_RECV_ERROR is returned: "no answer was received" is what happened to
 // this caller.
-int timed_easy_perform(CURL* curl, const std::string& url, const char* request, recv_data* recv);
+//
+// `timeout_seconds` is the caller's own transfer time-out (CURLOPT_TIMEOUT;
+// 0 for none). It also bounds the wait for another caller's identical
+// request: once it has passed the call returns CURLE_OPERATION_TIMEDOUT,
+// the receive buffer untouched, exactly as its own transfer would have.
+int timed_easy_perform(CURL* curl, const std::string& url, const char* request, recv_data* recv,
+                       int timeout_seconds = 0);
 
 // One turn of an asynchronous transfer loop: curl_multi_perform, timed and
 // logged under `label`. Returns the CURLMcode.

@@ -1,5 +1,7 @@
 #include "cache/web_req_cache.h"
 
+#include <curl/curl.h>
+
 #include <algorithm>
 #include <array>
 #include <exception>
@@ -87,11 +89,21 @@ WebReqCache& WebReqCache::instance() {
     return *cache;
 }
 
-bool WebReqCache::Wait(const std::shared_future<WebReqCacheValue>& future,
-                       WebReqCacheValue& value, int* result) {
+const std::string& WebReqCacheValue::text() const {
+    static const std::string empty;
+    return body ? *body : empty;
+}
+
+bool WebReqCache::Wait(const std::shared_future<WebReqCacheValue>& future, WebReqCacheValue& value,
+                       int* result, std::chrono::milliseconds limit) {
     ++waiting_;
     bool answered = false;
     try {
+        if (limit.count() > 0 && future.wait_for(limit) != std::future_status::ready) {
+            if (result != nullptr) *result = CURLE_OPERATION_TIMEDOUT;
+            --waiting_;
+            return false;
+        }
         value = future.get();
         answered = true;
     } catch (const FetchFailed& failed) {
@@ -104,7 +116,8 @@ bool WebReqCache::Wait(const std::shared_future<WebReqCacheValue>& future,
 }
 
 bool WebReqCache::GetOrFetch(const WebReqCacheKey& key, WebReqCacheValue& value,
-                             const FetchFunction& fetch, int* result) {
+                             const FetchFunction& fetch, int* result,
+                             std::chrono::milliseconds wait_limit) {
     // One look under the lock decides: a fresh answer, a fetch in flight to
     // wait for, or a fetch of our own, registered before the lock is let go.
     // Without a gap between the look and the registration, a caller can never
@@ -123,7 +136,7 @@ bool WebReqCache::GetOrFetch(const WebReqCacheKey& key, WebReqCacheValue& value,
             pending_.emplace(key, Pending{promise->get_future().share(), promise.get()});
         }
     }
-    if (in_flight.valid()) return Wait(in_flight, value, result);
+    if (in_flight.valid()) return Wait(in_flight, value, result, wait_limit);
 
     try {
         std::pair<bool, WebReqCacheValue> fetched = fetch();

@@ -24,9 +24,16 @@
 // a query string or a trailing slash after the path makes it false.
 bool is_cached_path(const std::string& url);
 
-// One answer: the response body.
+// One answer: the response body. The text is made once and never changed
+// afterwards; every copy of the value shares it, so that handing an answer
+// out of the cache (under its lock) copies a pointer, not the body.
 struct WebReqCacheValue {
-    std::string body;
+    std::shared_ptr<const std::string> body;
+
+    WebReqCacheValue() = default;
+    explicit WebReqCacheValue(std::string text) : body(std::make_shared<const std::string>(std::move(text))) {}
+    // The body, empty when there is none.
+    const std::string& text() const;
 };
 
 // (URL, request body), compared byte for byte.
@@ -70,8 +77,14 @@ public:
     // failed fetch's code is written there. Either way the answer is false.
     // An exception from `fetch` (or from storing its answer) leaves the call,
     // after the key has left pending and the waiters have been woken with it.
+    //
+    // A caller that finds the request in flight waits at most `wait_limit`
+    // (zero: as long as the fetch takes). When the limit passes first it
+    // gets no answer and CURLE_OPERATION_TIMEDOUT in `result`, as its own
+    // transfer would have; the fetch goes on for the others.
     bool GetOrFetch(const WebReqCacheKey& key, WebReqCacheValue& value, const FetchFunction& fetch,
-                    int* result = nullptr) QN_EXCLUDES(lock_);
+                    int* result = nullptr, std::chrono::milliseconds wait_limit = std::chrono::milliseconds(0))
+        QN_EXCLUDES(lock_);
 
     // Stores (or replaces, in place) the answer, gives it to `promise` when
     // set, ends the key's pending fetch, and evicts the least recently used
@@ -114,8 +127,8 @@ private:
     // free) until stop is set.
     void CleanerLoop() QN_EXCLUDES(lock_);
 
-    bool Wait(const std::shared_future<WebReqCacheValue>& future, WebReqCacheValue& value,
-              int* result);
+    bool Wait(const std::shared_future<WebReqCacheValue>& future, WebReqCacheValue& value, int* result,
+              std::chrono::milliseconds limit);
     void ErasePending(const WebReqCacheKey& key, const void* owner) QN_EXCLUDES(lock_);
     bool IsStale(const Entry& entry, Clock::time_point now) const {
         return now - entry.stamp > max_age_;

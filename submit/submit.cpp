@@ -40,7 +40,7 @@ extern "C" QUILLNET_API int quillnet_submit_ex(const char* url, int timeout, con
         qn::submit::start_headers(transfer);
         transfer.use_headers();
 
-        const int code = timed_easy_perform(curl, new_url, content, recv.get());
+        const int code = timed_easy_perform(curl, new_url, content, recv.get(), timeout);
         int result = 0;
         if (code != CURLE_OK) {
             qn::log::Error() << qn::submit::kPerformFailed << code << "] != CURLE_OK, url:" << url

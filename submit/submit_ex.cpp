@@ -141,7 +141,7 @@ int run_submit(const SubmitRequest& req) {
         // anything.
         if (req.need_get_cookie != 0) curl_api.curl_easy_setopt(curl, CURLOPT_COOKIEFILE, "");
 
-        const int code = timed_easy_perform(curl, url, req.content, recv.get());
+        const int code = timed_easy_perform(curl, url, req.content, recv.get(), req.timeout);
         read_redirect(req, curl);
         if (code != CURLE_OK) {
             if (req.versioned) {

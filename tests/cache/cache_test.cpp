@@ -81,7 +81,7 @@ void store(WebReqCache& cache, const WebReqCacheKey& k, const std::string& body)
 // The cached answer, or "<none>" when the cache has no fresh one.
 std::string cached(WebReqCache& cache, const WebReqCacheKey& k) {
     WebReqCacheValue out;
-    return cache.GetOrFetch(k, out, WebReqCache::FetchFunction()) ? out.body : "<none>";
+    return cache.GetOrFetch(k, out, WebReqCache::FetchFunction()) ? out.text() : "<none>";
 }
 
 // Polls `done` for up to 30 s.
@@ -128,7 +128,7 @@ TEST(CacheAge, FreshUpToTenSecondsRenewedByReadsAndReplacedInPlace) {
     }
     EXPECT_EQ(Peer::Size(cache), 2u) << "stale answers stay until replaced or purged";
     ASSERT_TRUE(cache.GetOrFetch(key("q"), out, fetch));
-    EXPECT_EQ(out.body, "fetch 2");
+    EXPECT_EQ(out.text(), "fetch 2");
     EXPECT_EQ(Peer::Size(cache), 2u) << "replaced, not added";
     EXPECT_EQ(Peer::Pending(cache), 0u);
 }
@@ -400,6 +400,38 @@ TEST_F(TimedPerform, IdenticalRequestsInFlightShareOneTransferAndItsFailure) {
     EXPECT_EQ(hits_.load(), 2);
     EXPECT_EQ(log_.records("by catch == Req:q Rep:tree(q)#2").size(), kThreads - 1);
     EXPECT_EQ(Peer::Pending(WebReqCache::instance()), 0u);
+}
+
+TEST_F(TimedPerform, AWaiterGivesUpAtItsOwnTimeOutAsItsTransferWould) {
+    serve(true);
+    Reply first;
+    std::thread fetcher([&] { first = ask("q"); });  // no time-out of its own
+    EXPECT_TRUE(eventually([this] { return hits_.load() >= 1; }));
+    // Back while the server still holds the first: failed as a time-out.
+    char* body = nullptr;
+    int len = -1;
+    EXPECT_EQ(quillnet_submit_ex(server_.url(kTree).c_str(), 1, "q", 0, &body, &len), -1);
+    EXPECT_EQ(body, nullptr);
+    EXPECT_EQ(len, 0);
+    EXPECT_EQ(Peer::Pending(WebReqCache::instance()), 1u);
+    serve(false);
+    fetcher.join();
+    EXPECT_EQ(first.code, CURLE_OK);
+    EXPECT_EQ(first.body, "tree(q)#1");
+    EXPECT_EQ(hits_.load(), 1);
+    const std::string timed_out = std::to_string(CURLE_OPERATION_TIMEDOUT);
+    Lines records;
+    for (const std::string& r : log_.records()) {
+        if (r.find("Req:q") != std::string::npos || r.find("ret:" + timed_out) != std::string::npos ||
+            r.find("[" + timed_out + "] != CURLE_OK") != std::string::npos) {
+            records.push_back(r.substr(0, r.find(" spantime")));
+        }
+    }
+    EXPECT_EQ(records, (Lines{"30 [" + server_.url(kTree) + "] perform ret:" + timed_out,
+                              "25 by catch == Req:q Rep:",
+                              "35 error: CLibcurlWrapper::instance().curl_easy_perform(curl)[" + timed_out +
+                                  "] != CURLE_OK, url:" + server_.url(kTree) + " content:q",
+                              "25 by net == Req:q Rep:tree(q)#1"}));
 }
 
 TEST_F(TimedPerform, ClearCacheExportDuringATransferNeitherBlocksNorLosesIt) {

@@ -4,6 +4,7 @@
 
 #include "api/export_guard.h"
 #include "curl/libcurl_wrapper.h"
+#include "curl/share.h"
 #include "log/log_record.h"
 #include "quillnet.h"
 
@@ -39,6 +40,7 @@ extern "C" QUILLNET_API int quillnet_cleanup(void) {
             qn::log::Info() << "!s_is_startup" << "\n";
             return 0;
         }
+        qn::curl::close_shared_connections();
         CLibcurlWrapper::instance().curl_global_cleanup();
         return 1;
     });

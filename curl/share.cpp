@@ -36,8 +36,26 @@ void unlock_data(CURL*, curl_lock_data data, void* share) {
 }
 
 void release_handle(Share* share) {
-    CLibcurlWrapper::instance().curl_share_cleanup(share->handle);
+    if (share->handle != nullptr) CLibcurlWrapper::instance().curl_share_cleanup(share->handle);
     share->handle = nullptr;
+}
+
+// A libcurl share with the locks of `share`, sharing what this engine can
+// share but cookies; null when it cannot be made safe for threads.
+CURLSH* make_handle(Share* share) {
+    CLibcurlWrapper& curl_api = CLibcurlWrapper::instance();
+    CURLSH* handle = curl_api.curl_share_init();
+    if (handle == nullptr) return nullptr;
+    if (curl_api.curl_share_setopt(handle, CURLSHOPT_USERDATA, share) != CURLSHE_OK ||
+        curl_api.curl_share_setopt(handle, CURLSHOPT_LOCKFUNC, &lock_data) != CURLSHE_OK ||
+        curl_api.curl_share_setopt(handle, CURLSHOPT_UNLOCKFUNC, &unlock_data) != CURLSHE_OK) {
+        curl_api.curl_share_cleanup(handle);
+        return nullptr;
+    }
+    for (curl_lock_data data : {CURL_LOCK_DATA_DNS, CURL_LOCK_DATA_SSL_SESSION, CURL_LOCK_DATA_CONNECT}) {
+        curl_api.curl_share_setopt(handle, CURLSHOPT_SHARE, data);
+    }
+    return handle;
 }
 
 // Releases the share when the library is unloaded or the process ends, or
@@ -58,30 +76,20 @@ private:
     Share* share_;
 };
 
+std::atomic<Share*> g_made{nullptr};
+
 Share* make_share() {
     if (!host_settings().share_connections) return nullptr;
-    CLibcurlWrapper& curl_api = CLibcurlWrapper::instance();
-    if (curl_api.curl_share_init == nullptr) return nullptr;
+    if (CLibcurlWrapper::instance().curl_share_init == nullptr) return nullptr;
     Share* share = new (std::nothrow) Share;
     if (share == nullptr) return nullptr;
-    share->handle = curl_api.curl_share_init();
-    bool ok = share->handle != nullptr;
-    if (ok) {
-        // Without its locks the share is not safe across threads: then none.
-        ok = curl_api.curl_share_setopt(share->handle, CURLSHOPT_USERDATA, share) == CURLSHE_OK &&
-             curl_api.curl_share_setopt(share->handle, CURLSHOPT_LOCKFUNC, &lock_data) == CURLSHE_OK &&
-             curl_api.curl_share_setopt(share->handle, CURLSHOPT_UNLOCKFUNC, &unlock_data) == CURLSHE_OK;
-        // What this engine cannot share stays per transfer; no cookies.
-        for (curl_lock_data data : {CURL_LOCK_DATA_DNS, CURL_LOCK_DATA_SSL_SESSION, CURL_LOCK_DATA_CONNECT}) {
-            if (ok) curl_api.curl_share_setopt(share->handle, CURLSHOPT_SHARE, data);
-        }
-    }
-    if (!ok) {
-        if (share->handle != nullptr) release_handle(share);
+    share->handle = make_handle(share);
+    if (share->handle == nullptr) {
         delete share;
         return nullptr;
     }
     static CloseAtUnload closer(share);
+    g_made.store(share);
     return share;
 }
 
@@ -115,6 +123,18 @@ bool attach_share(CURL* easy) {
 void release_share() {
     Share* share = the_share();
     if (share->state.fetch_sub(1) == (kClosing | 1)) release_handle(share);
+}
+
+void close_shared_connections() {
+    Share* share = g_made.load();
+    if (share == nullptr) return;
+    // Only while no transfer uses the share; new ones run unshared meanwhile.
+    uint64_t idle = 0;
+    if (!share->state.compare_exchange_strong(idle, kClosing)) return;
+    release_handle(share);
+    share->handle = make_handle(share);
+    // Without a new share, every later transfer runs unshared.
+    if (share->handle != nullptr) share->state.store(0);
 }
 
 }  // namespace curl

@@ -7,7 +7,7 @@
 //
 // The share is made at the first transfer and released when the library is
 // unloaded (or the process ends), once every transfer attached to it has
-// ended. Without it (QUILLNET_SHARE_CONNECTIONS=0, an engine without the
+// ended; quillnet_cleanup closes the connections it keeps. Without it (QUILLNET_SHARE_CONNECTIONS=0, an engine without the
 // share interface, or a share libcurl could not make) transfers run as
 // they would alone: a connection each, closed with its handle.
 #ifndef QN_CURL_SHARE_H
@@ -25,6 +25,13 @@ bool attach_share(CURL* easy);
 
 // One handle that attach_share() attached has been cleaned up.
 void release_share();
+
+// Closes the connections the share keeps, for quillnet_cleanup: libcurl's
+// global clean-up follows, after which they could not be used safely (on
+// Windows their sockets die with the socket library's clean-up). The next
+// transfer starts a new set. Does nothing while a transfer uses the share;
+// the host calls the clean-up after its last request.
+void close_shared_connections();
 
 }  // namespace curl
 }  // namespace qn

@@ -45,7 +45,8 @@ int open_connections_to(int port) {
 }
 
 // Loads the library, makes requests that keep a connection and start the
-// cache's thread, unloads it; reports what was open and running.
+// cache's thread, unloads it (without a clean-up); reports what was open and
+// running.
 std::string load_use_unload() {
     qntest::TempDir config;
     qntest::use_config_dir(config.path());
@@ -59,16 +60,27 @@ std::string load_use_unload() {
     void* lib = ::dlopen((qn::platform::executable_dir() + "libquillnet.so").c_str(), RTLD_NOW | RTLD_LOCAL);
     if (lib == nullptr) return std::string("dlopen: ") + ::dlerror();
     using Submit = int (*)(const char*, int, const char*, int, char**, int*);
+    using Call = int (*)();
     using Release = int (*)(char**);
     auto submit_ex = reinterpret_cast<Submit>(::dlsym(lib, "quillnet_submit_ex"));
+    auto startup = reinterpret_cast<Call>(::dlsym(lib, "quillnet_startup"));
+    auto cleanup = reinterpret_cast<Call>(::dlsym(lib, "quillnet_cleanup"));
     auto release = reinterpret_cast<Release>(::dlsym(lib, "quillnet_release"));
     std::ostringstream report;
-    for (const char* path : {"/a", "/b", "/plume/device/queryDeviceOrgTree"}) {
+    auto submit = [&](const char* path) {
         char* body = nullptr;
         int len = 0;
         report << submit_ex(server.url(path).c_str(), 10, "q", 0, &body, &len) << " ";
         release(&body);
-    }
+    };
+    // The clean-up closes the kept connection; a new start-up makes one again.
+    startup();
+    submit("/a");
+    report << "open:" << open_connections_to(server.port()) << " ";
+    cleanup();
+    report << "after clean-up:" << open_connections_to(server.port()) << " ";
+    startup();
+    for (const char* path : {"/b", "/plume/device/queryDeviceOrgTree"}) submit(path);
     report << "open while loaded:" << open_connections_to(server.port()) << " threads:" << count_threads() - threads;
     ::dlclose(lib);
     const bool unloaded = ::dlopen("libquillnet.so", RTLD_NOW | RTLD_NOLOAD) == nullptr;
@@ -98,5 +110,6 @@ TEST(SharingUnload, LeavesNoConnectionOpenAndNoThreadRunning) {
     ::close(out[0]);
     int status = 0;
     ::waitpid(pid, &status, 0);
-    EXPECT_EQ(report, "0 0 0 open while loaded:1 threads:1; unloaded:1 open:0 threads:0");
+    EXPECT_EQ(report,
+              "0 open:1 after clean-up:0 0 0 open while loaded:1 threads:1; unloaded:1 open:0 threads:0");
 }

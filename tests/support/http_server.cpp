@@ -30,14 +30,13 @@ HttpServer::~HttpServer() {
     stop();
 }
 
-// The library keeps connections open between calls; an idle one is closed
-// at once, so that stop() need not wait for a keep-alive to run out. The
-// client sees a server that drops idle connections, as many do.
-// Small answers go out at once too: without it, an answer written in two
-// pieces waits for the client's delayed acknowledgement on a reused
-// connection.
+// The library keeps connections open between calls (until
+// quillnet_cleanup); the server closes one left idle for a second, so that
+// stop() waits at most that long. Small answers go out at once too: without
+// it, an answer written in two pieces waits for the client's delayed
+// acknowledgement on a reused connection.
 void HttpServer::drop_idle_connections() {
-    server_->set_keep_alive_timeout(0);
+    server_->set_keep_alive_timeout(1);
     server_->set_tcp_nodelay(true);
 }
 

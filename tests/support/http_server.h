@@ -30,9 +30,9 @@ public:
 
     httplib::Server& server() { return *server_; }
 
-    // Keeps an idle connection open this long (the default closes it at
-    // once); stop() then waits up to that long for open connections.
-    // It also serves any number of requests on one connection.
+    // Keeps an idle connection open this long (the default is a second);
+    // stop() then waits up to that long for open connections. It also
+    // serves any number of requests on one connection.
     void keep_alive(int seconds) {
         server_->set_keep_alive_timeout(seconds);
         server_->set_keep_alive_max_count(1000000);

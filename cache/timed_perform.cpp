@@ -36,6 +36,14 @@ bool copy_answer(const WebReqCacheValue& value, recv_data* recv) {
     return true;
 }
 
+// A handle answered without a transfer never holds a connection, so its
+// clean-up writes nothing to any socket and needs no SIGPIPE guard; libcurl
+// would otherwise take and restore the signal's disposition around it
+// (three sigaction calls) for a handle that asked for signals.
+void spare_cleanup_signals(CURL* curl) {
+    CLibcurlWrapper::instance().curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+}
+
 }  // namespace
 
 SpanTimer::~SpanTimer() {
@@ -54,9 +62,14 @@ namespace qn {
 namespace cache {
 
 bool on_ui_thread() {
+    // A thread's id never changes: asked of the system once per thread, not
+    // on every perform. (A plain value: a thread-local object with a
+    // destructor would keep the library loaded until its thread ends.)
+    thread_local uint32_t this_thread = 0;
+    if (this_thread == 0) this_thread = qn::platform::current_thread_id();
     std::string ui_thread;
     if (qn::host::HostFunctionCall("UIThreadId", "ui_tid", &ui_thread) != 0) return false;
-    return ui_thread == std::to_string(qn::platform::current_thread_id());
+    return ui_thread == std::to_string(this_thread);
 }
 
 }  // namespace cache
@@ -74,8 +87,9 @@ int timed_easy_perform(CURL* curl, const std::string& url, const char* request, 
                         << " spantime:" << static_cast<int32_t>(span)
                         << (on_ui_thread ? kUIThreadSuffix : "") << "\n";
         if (request != nullptr && recv != nullptr) {
-            qn::log::Info() << (by_network ? "by net" : "by catch") << " == Req:" << request
-                            << " Rep:" << recv->buf << "\n";
+            const size_t reply_len = recv->buf != nullptr ? std::strlen(recv->buf) : 0;
+            qn::log::Info().reserve(std::strlen(request) + reply_len + 32)
+                << (by_network ? "by net" : "by catch") << " == Req:" << request << " Rep:" << recv->buf << "\n";
         }
     });
 
@@ -106,8 +120,10 @@ int timed_easy_perform(CURL* curl, const std::string& url, const char* request, 
             // An answer fetched here is already in the buffer, written there
             // by the write callback.
             if (!by_network && !copy_answer(value, recv)) result = CURLE_OUT_OF_MEMORY;
+            if (!by_network) spare_cleanup_signals(curl);
             return result;
         }
+        if (!by_network) spare_cleanup_signals(curl);
         // Without an answer the call must not look like a success: a caller
         // that only waited reports the code of the transfer it waited for.
         if (result == CURLE_OK) result = CURLE_RECV_ERROR;

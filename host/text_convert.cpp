@@ -1,6 +1,12 @@
 #include "host/text_convert.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <mutex>
+#include <new>
 
 #include "host/mj_ref.h"
 #include "platform/platform.h"
@@ -52,13 +58,34 @@ private:
     char* data_ = fixed_;
 };
 
-template <class Out, class In>
-Out Convert(const In* text, size_t length, uint32_t code_page, uint32_t request, size_t capacity) {
-    using OutChar = typename Out::value_type;
-    if (length == 0) return Out();
-    DestBuffer dest(capacity * sizeof(OutChar));
+// The units before the first NUL within `capacity`.
+size_t terminated_length(const char* text, size_t capacity) {
+    const void* nul = std::memchr(text, 0, capacity);
+    return nul == nullptr ? capacity : static_cast<size_t>(static_cast<const char*>(nul) - text);
+}
+
+size_t terminated_length(const mj::wchar* text, size_t capacity) {
+    // Four units at a time: a word holds a zero unit exactly when this is
+    // non-zero (it may also mark units after that one, hence the last scan).
+    size_t i = 0;
+    for (; i + 4 <= capacity; i += 4) {
+        uint64_t word;
+        std::memcpy(&word, text + i, sizeof word);
+        if (((word - 0x0001000100010001u) & ~word & 0x8000800080008000u) != 0) break;
+    }
+    while (i < capacity && text[i] != 0) ++i;
+    return i;
+}
+
+// Converts `length` units of `text` into `dest`, which holds `capacity`
+// units, and returns the units of output up to the converter's terminator
+// (0 without a converter). The converter terminates its output; stopping at
+// the capacity as well keeps one that does not from reading past the block.
+template <class OutChar, class In>
+size_t ConvertInto(const In* text, size_t length, uint32_t code_page, uint32_t request, OutChar* dest,
+                   size_t capacity) {
     mj::IMJTextConverter* raw = converter();
-    if (raw == nullptr) return Out();
+    if (raw == nullptr) return 0;
     // Each conversion holds its own reference while it calls the converter.
     host::MJRef<mj::IMJTextConverter> conv = host::MJRef<mj::IMJTextConverter>::Adopt(raw);
     raw->AddRef();
@@ -68,15 +95,103 @@ Out Convert(const In* text, size_t length, uint32_t code_page, uint32_t request,
     req.dst_cap = static_cast<uint32_t>(capacity);
     req.result = 0;
     req.src = text;
-    req.dst = dest.data();
+    req.dst = dest;
     conv->Convert(request, &req);
-    // The converter terminates its output; stopping at the capacity as well
-    // keeps a converter that does not from reading us past the block.
-    const OutChar* out = static_cast<const OutChar*>(dest.data());
-    size_t used = 0;
-    while (used < capacity && out[used] != OutChar()) ++used;
-    return Out(out, used);
+    return terminated_length(dest, capacity);
 }
+
+template <class Out, class In>
+Out Convert(const In* text, size_t length, uint32_t code_page, uint32_t request, size_t capacity) {
+    using OutChar = typename Out::value_type;
+    if (length == 0) return Out();
+    DestBuffer dest(capacity * sizeof(OutChar));
+    OutChar* out = static_cast<OutChar*>(dest.data());
+    return Out(out, ConvertInto(text, length, code_page, request, out, capacity));
+}
+
+// The blocks log records are converted into, kept for the next record
+// instead of being freed: a record then costs no allocation, no page fault
+// on memory the allocator gave back in between, and no unmapping (which
+// interrupts every processor running one of the process's threads). Kept
+// are a few blocks of at most kMaxPooledUnits each, enough for the records
+// of answers up to about 256 KB; a longer record's block is its own. The
+// pool lives from load to unload; at unload its blocks are freed
+// (CloseBlockPool) and one coming back after that is freed at once.
+constexpr size_t kMinPooledUnits = 32768;
+constexpr size_t kMaxPooledUnits = 524288;
+constexpr size_t kPoolSlots = 4;
+
+struct PooledBlock {
+    mj::wchar* units = nullptr;
+    size_t capacity = 0;
+};
+
+class BlockPool {
+public:
+    // A block of at least `capacity` units: the smallest kept one that is
+    // large enough, else a new one. Null when none can be had.
+    PooledBlock Take(size_t capacity) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            PooledBlock* best = nullptr;
+            for (PooledBlock& slot : slots_) {
+                if (slot.units != nullptr && slot.capacity >= capacity &&
+                    (best == nullptr || slot.capacity < best->capacity)) {
+                    best = &slot;
+                }
+            }
+            if (best != nullptr) {
+                const PooledBlock taken = *best;
+                *best = PooledBlock();
+                return taken;
+            }
+        }
+        PooledBlock made;
+        made.capacity = std::max(capacity, kMinPooledUnits);
+        made.units = static_cast<mj::wchar*>(std::malloc(made.capacity * sizeof(mj::wchar)));
+        return made;
+    }
+
+    // Keeps the block, in place of the smallest kept one when all slots are
+    // taken; frees what is not kept.
+    void Give(PooledBlock block) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!closed_) {
+                PooledBlock* smallest = &slots_[0];
+                for (PooledBlock& slot : slots_) {
+                    if (slot.capacity < smallest->capacity) smallest = &slot;
+                }
+                if (smallest->capacity < block.capacity) std::swap(*smallest, block);
+            }
+        }
+        std::free(block.units);
+    }
+
+    void Close() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        closed_ = true;
+        for (PooledBlock& slot : slots_) {
+            std::free(slot.units);
+            slot = PooledBlock();
+        }
+    }
+
+private:
+    std::mutex mutex_;
+    PooledBlock slots_[kPoolSlots];
+    bool closed_ = false;
+};
+
+// Never destroyed: a thread may still log while the process exits.
+BlockPool& block_pool() {
+    static BlockPool* const pool = new BlockPool();
+    return *pool;
+}
+
+struct CloseBlockPool {
+    ~CloseBlockPool() { block_pool().Close(); }
+} g_close_block_pool;
 
 size_t wide_length(const mj::wchar* text) {
     return text == nullptr ? 0 : std::char_traits<mj::wchar>::length(text);
@@ -94,9 +209,80 @@ mjwstring Utf8ToWide(const char* text) {
     return Convert<mjwstring>(text, n, mj::MJ_CP_UTF8, mj::MJ_CONVERT_TO_WIDE, n * 2 + 4);
 }
 
+WideText Utf8ToWideText(const char* text) {
+    const size_t n = text == nullptr ? 0 : std::char_traits<char>::length(text);
+    if (n == 0) return WideText();
+    const size_t capacity = n * 2 + 4;
+    WideText wide;
+    if (capacity <= kMaxPooledUnits) {
+        const PooledBlock block = block_pool().Take(capacity);
+        wide.block_ = block.units;
+        wide.capacity_ = block.capacity;
+        wide.pooled_ = true;
+    } else {
+        // Only the part the converter writes is ever touched; the block then
+        // shrinks to it in place, so the text costs its wide size once.
+        wide.block_ = static_cast<mj::wchar*>(std::malloc(capacity * sizeof(mj::wchar)));
+        wide.capacity_ = capacity;
+    }
+    if (wide.block_ == nullptr) throw std::bad_alloc();
+    wide.size_ = ConvertInto(text, n, mj::MJ_CP_UTF8, mj::MJ_CONVERT_TO_WIDE, wide.block_, capacity);
+    if (wide.size_ == capacity) {
+        // A converter that did not terminate within the capacity: the last
+        // unit gives way to the terminator.
+        --wide.size_;
+    }
+    wide.block_[wide.size_] = 0;
+    if (!wide.pooled_) {
+        void* smaller = std::realloc(wide.block_, (wide.size_ + 1) * sizeof(mj::wchar));
+        if (smaller != nullptr) wide.block_ = static_cast<mj::wchar*>(smaller);
+    }
+    return wide;
+}
+
 std::string WideToCp936(const mj::wchar* text) {
     const size_t n = wide_length(text);
     return Convert<std::string>(text, n, mj::MJ_CP_GBK, mj::MJ_CONVERT_FROM_WIDE, n * 4);
+}
+
+WideText::~WideText() {
+    reset();
+}
+
+WideText::WideText(WideText&& other) noexcept
+    : block_(other.block_), size_(other.size_), capacity_(other.capacity_), pooled_(other.pooled_) {
+    other.block_ = nullptr;
+    other.size_ = 0;
+}
+
+WideText& WideText::operator=(WideText&& other) noexcept {
+    if (this != &other) {
+        reset();
+        block_ = other.block_;
+        size_ = other.size_;
+        capacity_ = other.capacity_;
+        pooled_ = other.pooled_;
+        other.block_ = nullptr;
+        other.size_ = 0;
+    }
+    return *this;
+}
+
+void WideText::reset() {
+    if (block_ != nullptr) {
+        if (pooled_) {
+            block_pool().Give(PooledBlock{block_, capacity_});
+        } else {
+            std::free(block_);
+        }
+    }
+    block_ = nullptr;
+    size_ = 0;
+}
+
+const mj::wchar* WideText::c_str() const {
+    static const mj::wchar empty = 0;
+    return block_ != nullptr ? block_ : &empty;
 }
 
 }  // namespace qn

@@ -4,6 +4,7 @@
 #ifndef QN_HOST_TEXT_CONVERT_H
 #define QN_HOST_TEXT_CONVERT_H
 
+#include <cstddef>
 #include <string>
 
 #include "mj/mj_interfaces.h"
@@ -18,6 +19,39 @@ std::string WideToCp936(const mj::wchar* text);
 
 inline std::string WideToUtf8(const mjwstring& text) { return WideToUtf8(text.c_str()); }
 inline mjwstring Utf8ToWide(const std::string& text) { return Utf8ToWide(text.c_str()); }
+
+// Wide text in a block that moves without a copy, NUL-terminated: what the
+// logger hands the sink. The text of a record up to about 256 KB lives in a
+// block from a small pool the conversions reuse, so converting a record
+// allocates nothing (and touches no fresh page) in the common case; a
+// longer one gets a block of its own. Throws std::bad_alloc when no block
+// can be had.
+class WideText {
+public:
+    WideText() = default;
+    ~WideText();
+    WideText(WideText&& other) noexcept;
+    WideText& operator=(WideText&& other) noexcept;
+    WideText(const WideText&) = delete;
+    WideText& operator=(const WideText&) = delete;
+
+    const mj::wchar* c_str() const;
+    size_t size() const { return size_; }
+
+private:
+    friend WideText Utf8ToWideText(const char* text);
+    void reset();
+
+    mj::wchar* block_ = nullptr;
+    size_t size_ = 0;
+    size_t capacity_ = 0;
+    bool pooled_ = false;
+};
+
+// Utf8ToWide for text of any size, the log records above all: the same
+// conversion and result, converted straight into the block that is
+// returned rather than into a buffer that is then copied.
+WideText Utf8ToWideText(const char* text);
 
 }  // namespace qn
 

@@ -8,6 +8,7 @@
 #ifndef QN_LOG_LOG_RECORD_H
 #define QN_LOG_LOG_RECORD_H
 
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <string>
@@ -45,6 +46,13 @@ public:
             typename std::conditional<std::is_signed<T>::value, long long,
                                       unsigned long long>::type>::type;
         text_ += std::to_string(static_cast<Wide>(value));
+        return *this;
+    }
+
+    // Room for `bytes` of text in all, so that a record of known size is
+    // built without a reallocation (and copy) on the way.
+    Record& reserve(size_t bytes) {
+        text_.reserve(bytes);
         return *this;
     }
 

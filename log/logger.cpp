@@ -148,5 +148,5 @@ void CLogger::ReadConfig() {
 
 int32_t CLogger::Write(const std::string& utf8, uint32_t level) {
     if (!sink_) return -1;
-    return sink_->Write(qn::Utf8ToWide(utf8).c_str(), level);
+    return sink_->Write(qn::Utf8ToWideText(utf8.c_str()).c_str(), level);
 }

@@ -1,117 +1,153 @@
-// What the request cache saves, against a server on 127.0.0.1:
-//   1. a cached answer vs the same request over the network;
-//   2. N identical requests in flight at once vs the requests that reach
-//      the server (always 1).
-// Each request is made the way the submit functions make it: a new easy
-// handle and receive buffer, then timed_easy_perform.
+// What the request cache saves, through quillnet_submit_ex as a host calls
+// it, against a server on 127.0.0.1:
+//   1. a cached answer (4 KB and 64 KB) against the same request over the
+//      network, at log level 30 (the dump line reaches the sink and is
+//      dropped there) and 25 (written to the file), each level in a process
+//      of its own since the level is read once per process;
+//   2. identical requests in flight at once against the requests that reach
+//      the server.
+// A figure is the median of single calls.
 #include <httplib.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "cache/timed_perform.h"
-#include "cache/web_req_cache.h"
-#include "curl/libcurl_wrapper.h"
-#include "submit/recv_data.h"
+#include "bench_report.h"
+#include "quillnet.h"
 
 namespace {
 
-constexpr const char kCachedPath[] = "/plume/device/queryDeviceOrgTree";
-constexpr const char kUncachedPath[] = "/plume/device/queryDeviceOrgTreeNoCache";
-constexpr const char kSlowPath[] = "/plume/device/totalDeviceOrgTree";
-constexpr int kRounds = 300;
-constexpr int kConcurrent = 32;
-
 using Clock = std::chrono::steady_clock;
 
-int post(const std::string& url, const char* body) {
-    CLibcurlWrapper& lib = CLibcurlWrapper::instance();
-    recv_data* buffer = qn::submit::recv_data_create(nullptr);
-    CURL* curl = lib.curl_easy_init();
-    lib.curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    lib.curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body);
-    lib.curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &on_curl_recv_data);
-    lib.curl_easy_setopt(curl, CURLOPT_WRITEDATA, buffer);
-    lib.curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    const int code = timed_easy_perform(curl, url, body, buffer);
-    lib.curl_easy_cleanup(curl);
-    qn::submit::recv_data_free(buffer, false);
-    return code;
+constexpr const char kTree4[] = "/plume/device/queryDeviceOrgTree";
+constexpr const char kTree64[] = "/plume/device/totalDeviceOrgTree";
+constexpr const char kUncached[] = "/plume/device/queryDeviceOrgTreeNoCache";
+constexpr const char kSlow[] = "/plume/audioVideoAuth/baseGetTreeResourceData";
+constexpr int kCalls = 4000;
+constexpr int kNetworkCalls = 1000;
+constexpr int kConcurrent = 32;
+
+// A loopback server on a thread of its own; stops with the object.
+class Server {
+public:
+    Server() {
+        const std::string tree4(4096, 't'), tree64(65536, 'T');
+        server_.Post(kTree4, [tree4](const httplib::Request&, httplib::Response& res) {
+            res.set_content(tree4, "application/json");
+        });
+        server_.Post(kUncached, [tree4](const httplib::Request&, httplib::Response& res) {
+            res.set_content(tree4, "application/json");
+        });
+        server_.Post(kTree64, [tree64](const httplib::Request&, httplib::Response& res) {
+            res.set_content(tree64, "application/json");
+        });
+        server_.Post(kSlow, [this, tree4](const httplib::Request&, httplib::Response& res) {
+            ++slow_hits;
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            res.set_content(tree4, "application/json");
+        });
+        server_.set_tcp_nodelay(true);
+        server_.set_keep_alive_max_count(1000000);
+        server_.new_task_queue = [] { return new httplib::ThreadPool(kConcurrent + 4); };
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        thread_ = std::thread([this] { server_.listen_after_bind(); });
+        while (!server_.is_running()) std::this_thread::yield();
+    }
+    ~Server() {
+        server_.stop();
+        thread_.join();
+    }
+    std::string url(const char* path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+
+    std::atomic<int> slow_hits{0};
+
+private:
+    httplib::Server server_;
+    int port_ = 0;
+    std::thread thread_;
+};
+
+int submit(const std::string& url, const char* body) {
+    char* answer = nullptr;
+    int len = 0;
+    const int r = quillnet_submit_ex(url.c_str(), 30, body, 0, &answer, &len);
+    quillnet_release(&answer);
+    return r;
 }
 
-// Microseconds per request over `rounds` identical requests.
-double per_request_us(const std::string& url, int rounds, int* failures) {
-    const Clock::time_point start = Clock::now();
-    for (int i = 0; i < rounds; ++i) *failures += post(url, "{\"org\":1}") != 0 ? 1 : 0;
-    return std::chrono::duration<double, std::micro>(Clock::now() - start).count() / rounds;
+// Median microseconds of `calls` single calls.
+double median_us(const std::string& url, int calls) {
+    std::vector<double> us;
+    us.reserve(static_cast<size_t>(calls));
+    for (int i = 0; i < calls; ++i) {
+        const Clock::time_point start = Clock::now();
+        submit(url, "{\"org\":1}");
+        us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+    return qnbench::median(us);
+}
+
+// Child: the three figures at one log level.
+void measure(int level) {
+    const std::string config = qnbench::make_config_dir(level);
+    {
+        Server server;
+        quillnet_startup();
+        for (const char* path : {kTree4, kTree64, kUncached}) median_us(server.url(path), 50);  // warm
+        const double hit4 = median_us(server.url(kTree4), kCalls);
+        const double hit64 = median_us(server.url(kTree64), kCalls);
+        const double network = median_us(server.url(kUncached), kNetworkCalls);
+        std::printf("%.3f %.3f %.3f\n", hit4, hit64, network);
+        quillnet_cleanup();
+    }
+    qnbench::remove_dir(config);
+}
+
+// Child: identical slow requests from many threads at once.
+void coalesce() {
+    const std::string config = qnbench::make_config_dir(30);
+    {
+        Server server;
+        quillnet_startup();
+        std::vector<std::thread> threads;
+        std::atomic<int> failures{0};
+        for (int i = 0; i < kConcurrent; ++i) {
+            threads.emplace_back([&] { failures += submit(server.url(kSlow), "{\"org\":2}") != 0 ? 1 : 0; });
+        }
+        for (auto& t : threads) t.join();
+        std::printf("%d %d\n", server.slow_hits.load(), failures.load());
+        quillnet_cleanup();
+    }
+    qnbench::remove_dir(config);
 }
 
 }  // namespace
 
 int main() {
-    // The library logs every transfer; keep this run's log out of the way.
-    std::string dir_template = (std::filesystem::temp_directory_path() / "qn_bench_cache.XXXXXX").string();
-    if (::mkdtemp(dir_template.data()) == nullptr) {
-        std::perror("mkdtemp");
-        return 1;
+    std::vector<qnbench::Row> rows;
+    for (int level : {30, 25}) {
+        double hit4 = 0, hit64 = 0, network = 0;
+        const std::string got = qnbench::in_child([level] { measure(level); });
+        if (std::sscanf(got.c_str(), "%lf %lf %lf", &hit4, &hit64, &network) != 3) {
+            std::printf("cache benchmark at level %d: %s\n", level, got.c_str());
+            return 1;
+        }
+        const std::string at = ", log level " + std::to_string(level) + " (us)";
+        rows.push_back({"cache hit, 4 KB answer" + at, hit4, network, "same request over the network",
+                        qnbench::Goal::kValueAtMost, level == 30 ? 10.0 : 20.0});
+        rows.push_back({"cache hit, 64 KB answer" + at, hit64, 16 * hit4, "16 x the 4 KB hit (linear)",
+                        qnbench::Goal::kRatioAtMost, 1.0});
     }
-    const std::string config_dir = dir_template + "/";
-    ::setenv("MJ_CONFIG_DIR", config_dir.c_str(), 1);
-
-    const std::string tree(4096, 't');  // a small tree answer
-    std::atomic<int> slow_hits{0};
-    httplib::Server server;
-    auto answer = [&](const httplib::Request&, httplib::Response& res) { res.set_content(tree, "application/json"); };
-    server.Post(kCachedPath, answer);
-    server.Post(kUncachedPath, answer);
-    server.Post(kSlowPath, [&](const httplib::Request&, httplib::Response& res) {
-        ++slow_hits;
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        res.set_content(tree, "application/json");
-    });
-    const int port = server.bind_to_any_port("127.0.0.1");
-    std::thread serving([&] { server.listen_after_bind(); });
-    while (!server.is_running()) std::this_thread::yield();
-    const std::string base = "http://127.0.0.1:" + std::to_string(port);
-
-    CLibcurlWrapper::instance().curl_global_init(CURL_GLOBAL_ALL);
-    int failures = 0;
-
-    // 1. Memory vs network. Warm both roads first (connection set-up of the
-    //    first request, the cache's first answer).
-    post(base + kUncachedPath, "{\"org\":1}");
-    post(base + kCachedPath, "{\"org\":1}");
-    const double network_us = per_request_us(base + kUncachedPath, kRounds, &failures);
-    const double cached_us = per_request_us(base + kCachedPath, kRounds, &failures);
-    std::printf("request over the network : %9.1f us\n", network_us);
-    std::printf("answer from the cache    : %9.1f us\n", cached_us);
-    std::printf("cache / network          : %9.3f  (network is %.1fx slower)\n", cached_us / network_us,
-                network_us / cached_us);
-
-    // 2. Identical requests in flight at once.
-    std::vector<std::thread> threads;
-    const Clock::time_point start = Clock::now();
-    for (int i = 0; i < kConcurrent; ++i) {
-        threads.emplace_back([&] {
-            if (post(base + kSlowPath, "{\"org\":2}") != 0) ++failures;
-        });
+    int hits = 0, failures = 0;
+    if (std::sscanf(qnbench::in_child(coalesce).c_str(), "%d %d", &hits, &failures) == 2) {
+        rows.push_back({"identical requests in flight: transfers for " + std::to_string(kConcurrent), double(hits),
+                        double(kConcurrent), "one transfer per request", qnbench::Goal::kValueAtMost, 1});
+        if (failures != 0) std::printf("failed requests while coalescing: %d\n", failures);
     }
-    for (auto& t : threads) t.join();
-    const double together_ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    std::printf("identical concurrent requests: %d, reached the server: %d (in %.0f ms, one answer takes 200 ms)\n",
-                kConcurrent, slow_hits.load(), together_ms);
-    if (failures != 0) std::printf("failed requests: %d\n", failures);
-
-    CLibcurlWrapper::instance().curl_global_cleanup();
-    server.stop();
-    serving.join();
-    std::error_code ec;
-    std::filesystem::remove_all(config_dir, ec);
+    qnbench::print(rows);
     return 0;
 }

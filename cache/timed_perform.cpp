@@ -86,10 +86,11 @@ int timed_easy_perform(CURL* curl, const std::string& url, const char* request, 
         qn::log::Warn() << "[" << url << "] perform ret:" << result
                         << " spantime:" << static_cast<int32_t>(span)
                         << (on_ui_thread ? kUIThreadSuffix : "") << "\n";
+        // The request and the answer are lent to the record, not copied:
+        // both outlive it, and either may be large.
         if (request != nullptr && recv != nullptr) {
-            const size_t reply_len = recv->buf != nullptr ? std::strlen(recv->buf) : 0;
-            qn::log::Info().reserve(std::strlen(request) + reply_len + 32)
-                << (by_network ? "by net" : "by catch") << " == Req:" << request << " Rep:" << recv->buf << "\n";
+            qn::log::Info() << (by_network ? "by net" : "by catch") << " == Req:" << qn::log::Borrowed{request}
+                            << " Rep:" << qn::log::Borrowed{recv->buf} << "\n";
         }
     });
 

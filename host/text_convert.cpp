@@ -209,9 +209,52 @@ mjwstring Utf8ToWide(const char* text) {
     return Convert<mjwstring>(text, n, mj::MJ_CP_UTF8, mj::MJ_CONVERT_TO_WIDE, n * 2 + 4);
 }
 
-WideText Utf8ToWideText(const char* text) {
-    const size_t n = text == nullptr ? 0 : std::char_traits<char>::length(text);
+namespace {
+
+// Converting pieces one by one gives what converting them joined gives,
+// unless a piece ends inside a multi-byte sequence that the next one
+// continues: that sequence would become replacement characters instead of
+// its character.
+bool splits_a_sequence(const TextPiece& before, const TextPiece& after) {
+    const auto last = static_cast<unsigned char>(before.text[before.size - 1]);
+    const auto first = static_cast<unsigned char>(after.text[0]);
+    return last >= 0x80 && first >= 0x80 && first <= 0xBF;
+}
+
+}  // namespace
+
+WideText Utf8ToWideText(const TextPiece* pieces, size_t count) {
+    // The text ends at its first NUL, as if measured with strlen.
+    size_t n = 0;
+    size_t used_pieces = 0;
+    size_t last_size = 0;
+    for (; used_pieces < count; ++used_pieces) {
+        const TextPiece& piece = pieces[used_pieces];
+        if (piece.text == nullptr) break;
+        const void* nul = std::memchr(piece.text, 0, piece.size);
+        last_size = nul == nullptr ? piece.size : static_cast<size_t>(static_cast<const char*>(nul) - piece.text);
+        n += last_size;
+        if (nul != nullptr) {
+            ++used_pieces;
+            break;
+        }
+    }
     if (n == 0) return WideText();
+    auto size_of = [&](size_t i) { return i + 1 == used_pieces ? last_size : pieces[i].size; };
+    const TextPiece* previous = nullptr;
+    for (size_t i = 0; i < used_pieces; ++i) {
+        if (size_of(i) == 0) continue;
+        const TextPiece current{pieces[i].text, size_of(i)};
+        if (previous != nullptr && splits_a_sequence(*previous, current)) {
+            std::string joined;
+            joined.reserve(n);
+            for (size_t k = 0; k < used_pieces; ++k) joined.append(pieces[k].text, size_of(k));
+            const TextPiece whole{joined.data(), joined.size()};
+            return Utf8ToWideText(&whole, 1);
+        }
+        previous = &pieces[i];
+    }
+
     const size_t capacity = n * 2 + 4;
     WideText wide;
     if (capacity <= kMaxPooledUnits) {
@@ -226,18 +269,28 @@ WideText Utf8ToWideText(const char* text) {
         wide.capacity_ = capacity;
     }
     if (wide.block_ == nullptr) throw std::bad_alloc();
-    wide.size_ = ConvertInto(text, n, mj::MJ_CP_UTF8, mj::MJ_CONVERT_TO_WIDE, wide.block_, capacity);
-    if (wide.size_ == capacity) {
-        // A converter that did not terminate within the capacity: the last
-        // unit gives way to the terminator.
-        --wide.size_;
+    // Each piece goes on where the one before ended, over its terminator.
+    size_t used = 0;
+    for (size_t i = 0; i < used_pieces && used + 1 < capacity; ++i) {
+        if (size_of(i) == 0) continue;
+        used += ConvertInto(pieces[i].text, size_of(i), mj::MJ_CP_UTF8, mj::MJ_CONVERT_TO_WIDE, wide.block_ + used,
+                            capacity - used);
     }
-    wide.block_[wide.size_] = 0;
+    // A converter that did not terminate within the capacity: the last unit
+    // gives way to the terminator.
+    if (used >= capacity) used = capacity - 1;
+    wide.block_[used] = 0;
+    wide.size_ = used;
     if (!wide.pooled_) {
-        void* smaller = std::realloc(wide.block_, (wide.size_ + 1) * sizeof(mj::wchar));
+        void* smaller = std::realloc(wide.block_, (used + 1) * sizeof(mj::wchar));
         if (smaller != nullptr) wide.block_ = static_cast<mj::wchar*>(smaller);
     }
     return wide;
+}
+
+WideText Utf8ToWideText(const char* text) {
+    const TextPiece whole{text, text == nullptr ? 0 : std::char_traits<char>::length(text)};
+    return Utf8ToWideText(&whole, 1);
 }
 
 std::string WideToCp936(const mj::wchar* text) {

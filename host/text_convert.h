@@ -20,6 +20,12 @@ std::string WideToCp936(const mj::wchar* text);
 inline std::string WideToUtf8(const mjwstring& text) { return WideToUtf8(text.c_str()); }
 inline mjwstring Utf8ToWide(const std::string& text) { return Utf8ToWide(text.c_str()); }
 
+// UTF-8 text in pieces that are not joined in memory.
+struct TextPiece {
+    const char* text;
+    size_t size;
+};
+
 // Wide text in a block that moves without a copy, NUL-terminated: what the
 // logger hands the sink. The text of a record up to about 256 KB lives in a
 // block from a small pool the conversions reuse, so converting a record
@@ -39,7 +45,7 @@ public:
     size_t size() const { return size_; }
 
 private:
-    friend WideText Utf8ToWideText(const char* text);
+    friend WideText Utf8ToWideText(const TextPiece* pieces, size_t count);
     void reset();
 
     mj::wchar* block_ = nullptr;
@@ -52,6 +58,12 @@ private:
 // conversion and result, converted straight into the block that is
 // returned rather than into a buffer that is then copied.
 WideText Utf8ToWideText(const char* text);
+
+// The same for the text the pieces make when joined (up to its first NUL),
+// without joining them: each piece is converted where the one before ended.
+// Should a piece end inside a multi-byte sequence that the next continues,
+// the pieces are joined first, so the result is always the joined text's.
+WideText Utf8ToWideText(const TextPiece* pieces, size_t count);
 
 }  // namespace qn
 

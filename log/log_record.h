@@ -17,6 +17,11 @@
 namespace qn {
 namespace log {
 
+// Text a record refers to instead of copying it; see Record.
+struct Borrowed {
+    const char* text;
+};
+
 constexpr uint32_t kLevelInfo = 25;
 constexpr uint32_t kLevelWarn = 30;
 constexpr uint32_t kLevelError = 35;
@@ -49,20 +54,36 @@ public:
         return *this;
     }
 
-    // Room for `bytes` of text in all, so that a record of known size is
-    // built without a reallocation (and copy) on the way.
-    Record& reserve(size_t bytes) {
-        text_.reserve(bytes);
-        return *this;
-    }
+    // Appends `text` (a null pointer: "(null)") without copying it: the
+    // record refers to the caller's text until it ends, at the end of the
+    // statement that built it, so only text that outlives that statement
+    // may be lent, such as a buffer the caller holds. Made for the dump
+    // line, whose response body (of any size) would otherwise be copied
+    // into the record once more. Beyond kMaxBorrowed texts, the rest are
+    // copied.
+    Record& operator<<(Borrowed text);
+
+    // A lent text and where it stands in the record's own text.
+    struct Lent {
+        size_t at;
+        const char* text;
+        size_t size;
+    };
+    static constexpr size_t kMaxBorrowed = 2;
 
     uint32_t level() const { return level_; }
+    // The record's own text; the whole text is this with the lent texts
+    // inserted at their places, in order.
     const std::string& text() const { return text_; }
+    const Lent* lent() const { return lent_; }
+    size_t lent_count() const { return lent_count_; }
 
 private:
     uint32_t level_;
     int uncaught_;  // exceptions in flight when the record was begun
     std::string text_;
+    Lent lent_[kMaxBorrowed] = {};
+    size_t lent_count_ = 0;
 };
 
 // The three levels the library writes at.

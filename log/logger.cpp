@@ -150,3 +150,21 @@ int32_t CLogger::Write(const std::string& utf8, uint32_t level) {
     if (!sink_) return -1;
     return sink_->Write(qn::Utf8ToWideText(utf8.c_str()).c_str(), level);
 }
+
+int32_t CLogger::Write(const qn::log::Record& record) {
+    if (record.lent_count() == 0) return Write(record.text(), record.level());
+    if (!sink_) return -1;
+    // Own text, lent text, own text, ...: at most kMaxBorrowed lent pieces.
+    qn::TextPiece pieces[2 * qn::log::Record::kMaxBorrowed + 1];
+    size_t count = 0;
+    size_t own_from = 0;
+    const std::string& own = record.text();
+    for (size_t i = 0; i < record.lent_count(); ++i) {
+        const qn::log::Record::Lent& lent = record.lent()[i];
+        pieces[count++] = qn::TextPiece{own.data() + own_from, lent.at - own_from};
+        pieces[count++] = qn::TextPiece{lent.text, lent.size};
+        own_from = lent.at;
+    }
+    pieces[count++] = qn::TextPiece{own.data() + own_from, own.size() - own_from};
+    return sink_->Write(qn::Utf8ToWideText(pieces, count).c_str(), record.level());
+}

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "host/mj_ref.h"
+#include "log/log_record.h"
 #include "mj/mj_interfaces.h"
 
 namespace qn {
@@ -44,6 +45,9 @@ public:
 
     // -1 without a sink, otherwise the sink's result.
     int32_t Write(const std::string& utf8, uint32_t level);
+    // The same for an ended record: its whole text, lent texts included,
+    // converted without joining them first.
+    int32_t Write(const qn::log::Record& record);
 
     const qn::log::LogSettings& settings() const { return settings_; }
 

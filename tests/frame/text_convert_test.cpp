@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "host/host_objects.h"
 #include "host/module_loader.h"
@@ -43,6 +44,36 @@ TEST(TextConvert, FixedAreaAndHeapGiveTheSameResult) {
         EXPECT_EQ(qn::Utf8ToWide(expected), wide) << n;
         EXPECT_EQ(qn::WideToCp936(mjwstring(n, u'\u4e2d').c_str()).size(), 2 * n) << n;
     }
+}
+
+TEST(TextConvert, PiecesConvertAsTheirJoinedText) {
+    const std::string big(300000, 'b');  // beyond the reused blocks
+    // Pieces, joined as the converter would see them.
+    const std::vector<std::vector<std::string>> cases = {
+        {"by net == Req:", "q", " Rep:", "caf\xC3\xA9", "\n"},
+        {"a\xE4\xB8", "\xAD b"},        // a character split between pieces
+        {"a\xE4", "\xB8", "\xAD"},       // over three
+        {"bad \xFF", "\x80 end"},         // ill-formed on both sides
+        {"cut\xC3", "z"},                 // cut off, then ASCII
+        {"", "", "only", ""},
+        {"stops", std::string("at\0the nul", 10), "never seen"},
+        {"x", big, "\xE4\xB8\xAD"},
+        {big, big},
+    };
+    for (const auto& texts : cases) {
+        std::vector<qn::TextPiece> pieces;
+        std::string joined;
+        for (const std::string& t : texts) {
+            pieces.push_back({t.data(), t.size()});
+            joined += t;
+        }
+        const qn::WideText wide = qn::Utf8ToWideText(pieces.data(), pieces.size());
+        const mjwstring expected = qn::Utf8ToWide(joined.c_str());
+        EXPECT_EQ(mjwstring(wide.c_str(), wide.size()), expected) << joined.substr(0, 40);
+        EXPECT_EQ(mjwstring(qn::Utf8ToWideText(joined.c_str()).c_str()), expected);
+    }
+    EXPECT_EQ(qn::Utf8ToWideText(nullptr).size(), 0u);
+    EXPECT_EQ(*qn::Utf8ToWideText("").c_str(), 0);
 }
 
 TEST(HostObjects, LoaderArguments) {

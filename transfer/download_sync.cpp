@@ -252,6 +252,7 @@ extern "C" QUILLNET_API int quillnet_download_ftpfile(const char* ftp, const cha
         options.nosignal = 1;
         options.write_function = &qn::transfer::on_curl_write_file;
         options.write_data = &sink;
+        options.protocols = qn::curl::Protocols::kFtp;
         qn::curl::setup_request(curl, options);
         CLibcurlWrapper::instance().curl_easy_setopt(curl, CURLOPT_BUFFERSIZE,
                                                      qn::transfer::kReceiveBufferSize);

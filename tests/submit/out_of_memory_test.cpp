@@ -1,10 +1,12 @@
-// Running out of memory inside a submit: every allocation of the C++ heap
-// that the export makes on the caller's thread fails in turn, once each. Each
-// call must end in 0 with the right answer or in -1 with the caller's buffer
-// untouched, free what it took (AddressSanitizer's leak check), never leave an
-// exception through the C interface, and leave the library working.
+// Running out of memory inside an export: every allocation of the C++ heap
+// that a submit, a download or a task start makes on the caller's thread
+// fails in turn, once each. Each call must end with the right answer or in
+// the failure value with nothing handed out, free what it took
+// (AddressSanitizer's leak check), never leave an exception through the C
+// interface, and leave the library working.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -13,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "ftp_server.h"
 #include "log_file.h"
 #include "quillnet.h"
 #include "raw_http_server.h"
@@ -58,11 +61,35 @@ void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); 
 
 namespace {
 
+// A call's verdict: "ok" (the right answer), "failed" (the failure value,
+// nothing handed out) or what went wrong.
 struct Case {
     const char* name;
-    std::function<int(char** body)> submit;
-    std::string answer;
+    std::function<std::string()> run;
 };
+
+// Each verdict is made with allocations working again.
+std::string submitted(int r, char*& body, const char* answer) {
+    t_countdown = -1;
+    std::string verdict = r == 0 && body != nullptr && std::string(body) == answer ? "ok"
+                          : r == -1 && body == nullptr                              ? "failed"
+                                                                                    : "result " + std::to_string(r);
+    quillnet_release(&body);
+    return verdict;
+}
+
+std::string downloaded(int r, const std::string& file, const char* answer) {
+    t_countdown = -1;
+    const std::string got = qntest::file_exists(file) ? qntest::read_file(file) : "";
+    std::remove(file.c_str());
+    return r == 1 && got == answer ? "ok" : r == 0 ? "failed" : "result " + std::to_string(r);
+}
+
+// A task started and stopped at once: a handle or -1, and a stop that frees it.
+std::string started(int64_t fd, int (*stop)(int64_t)) {
+    t_countdown = -1;
+    return fd == -1 ? "failed" : stop(fd) == 1 ? "ok" : "not stopped";
+}
 
 TEST(OutOfMemory, EveryFailedAllocationEndsInTheFailureValue) {
 #if defined(_WIN32)
@@ -72,62 +99,89 @@ TEST(OutOfMemory, EveryFailedAllocationEndsInTheFailureValue) {
     qntest::use_config_dir(config.path());
     qntest::LogReader log(config.path());
     qntest::RawHttpServer server([](qntest::RawConnection& c) {
-        c.send(qntest::RawHttpServer::response(302, "answer", {"Location: /next", "Set-Cookie: sid=1; Path=/"}));
+        c.send(c.request().target() == "/file"
+                   ? qntest::RawHttpServer::response(200, "answer")
+                   : qntest::RawHttpServer::response(302, "answer", {"Location: /next", "Set-Cookie: sid=1; Path=/"}));
     });
     server.start();
+    qntest::TempDir ftp_root;
+    ftp_root.write("file", "answer");
+    qntest::FtpServer ftp(ftp_root.path(), "user", "secret");
+    ASSERT_TRUE(ftp.start());
     ASSERT_EQ(quillnet_startup(), 1);
-    const std::string plain = server.url("/plain");
+    const std::string plain = server.url("/plain"), file = server.url("/file");
     const std::string tree = server.url("/plume/device/queryDeviceOrgTree");  // through the request cache
+    const std::string target = config.file("downloaded"), ftp_file = ftp.url("/file");
     const char* const doc = R"({"headers":["X-A: 1"]})";
     web_data_header header{0, 0};
     web_data form{&header, {nullptr}};
     int serial = 0;  // a new question to the cache each time, so that it is fetched
+    char* body = nullptr;
 
     const Case cases[] = {
-        {"ex", [&](char** body) { return quillnet_submit_ex(plain.c_str(), 10, "x", 0, body, nullptr); }, "answer"},
+        {"ex", [&] { return submitted(quillnet_submit_ex(plain.c_str(), 10, "x", 0, &body, nullptr), body, "answer"); }},
         {"ex on a cached path",
-         [&](char** body) {
+         [&] {
              const std::string question = std::to_string(++serial);
-             return quillnet_submit_ex(tree.c_str(), 10, question.c_str(), 0, body, nullptr);
-         },
-         "answer"},
+             return submitted(quillnet_submit_ex(tree.c_str(), 10, question.c_str(), 0, &body, nullptr), body,
+                              "answer");
+         }},
         {"ex7 with document, redirect and cookies",
-         [&](char** body) {
+         [&] {
              long code = 0;
-             char* target = nullptr;
+             char* redirect = nullptr;
              char* cookies = nullptr;
              int cookies_len = 0;
-             const int r = quillnet_submit_ex7(plain.c_str(), 10, "x", 0, 2, 2, doc, body, nullptr, &code, &target,
+             const int r = quillnet_submit_ex7(plain.c_str(), 10, "x", 0, 2, 2, doc, &body, nullptr, &code, &redirect,
                                                1, &cookies, &cookies_len, "c=1", nullptr);
-             quillnet_release_redirect_url(target);
+             quillnet_release_redirect_url(redirect);
              quillnet_release(&cookies);
-             return r;
-         },
-         "answer"},
+             return submitted(r, body, "answer");
+         }},
         {"multipart with document",
-         [&](char** body) { return quillnet_submit_multipart_ex(plain.c_str(), 10, &form, 0, doc, body, nullptr); },
-         "answer"},
+         [&] {
+             return submitted(quillnet_submit_multipart_ex(plain.c_str(), 10, &form, 0, doc, &body, nullptr), body,
+                              "answer");
+         }},
+        {"download", [&] { return downloaded(quillnet_download_urlfile(file.c_str(), target.c_str()), target, "answer"); }},
+        {"download with document and cookie",
+         [&] {
+             return downloaded(quillnet_download_urlfile_ex3(file.c_str(), target.c_str(), doc, "c=1"), target,
+                               "answer");
+         }},
+        {"ftp download",
+         [&] {
+             return downloaded(quillnet_download_ftpfile(ftp_file.c_str(), target.c_str(), "user", "secret"),
+                               target, "answer");
+         }},
+        {"threaded download started",
+         [&] {
+             return started(quillnet_download_urlfile_ex(file.c_str(), target.c_str(), nullptr, nullptr),
+                            quillnet_stop_download_urlfile);
+         }},
+        {"asynchronous download started",
+         [&] {
+             return started(quillnet_download_asyn_urlfile(file.c_str(), target.c_str(), "b", 1, 2, 2, doc, 22,
+                                                           nullptr, nullptr),
+                            quillnet_stop_download_asyn_urlfile);
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         long k = 0;
         for (;; ++k) {
             ASSERT_LT(k, 20000) << "allocations without end";
-            char* body = nullptr;
             t_failed = false;
             t_countdown = k;
-            const int r = c.submit(&body);
+            const std::string verdict = c.run();
             t_countdown = -1;
-            if (r == 0) {
-                EXPECT_STREQ(body, c.answer.c_str()) << "allocation " << k;
-            } else {
-                EXPECT_EQ(r, -1) << "allocation " << k;
-                EXPECT_EQ(body, nullptr) << "allocation " << k;
+            EXPECT_TRUE(verdict == "ok" || verdict == "failed") << verdict << ", allocation " << k;
+            if (!t_failed) {  // every allocation of the call has failed once
+                EXPECT_EQ(verdict, "ok");
+                break;
             }
-            quillnet_release(&body);
-            if (!t_failed) break;  // every allocation of the call has failed once
         }
-        EXPECT_GT(k, 10) << "the call allocates, so failures were made";
+        EXPECT_GT(k, 0) << "the call allocates, so failures were made";
     }
     // The task starts, on the caller's thread: a handle, or -1 with nothing
     // taken. The workers' own allocations are not made to fail here.

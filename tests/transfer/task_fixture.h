@@ -99,12 +99,20 @@ protected:
                 EXPECT_EQ(stop(fd), 1);
             }
         };
+        // The connections the library keeps for the next transfer close
+        // with the clean-up, once no task uses them.
+        const auto settle = [] {
+            quillnet_cleanup();
+            quillnet_startup();
+        };
         cycles(1);
         ASSERT_TRUE(eventually(settled));
+        settle();
         const size_t fds = count_entries("/proc/self/fd");
         const int named = task_threads();
         cycles(200);
         EXPECT_TRUE(eventually([&] { return settled() && task_threads() == named; }));  // every worker joined
+        settle();
         EXPECT_TRUE(eventually([&] { return count_entries("/proc/self/fd") == fds; }))
             << fds << " descriptors before, now " << count_entries("/proc/self/fd");
     }

@@ -4,6 +4,7 @@
 
 #include "api/export_guard.h"
 #include "curl/libcurl_wrapper.h"
+#include "curl/perform.h"
 #include "curl/share.h"
 #include "log/log_record.h"
 #include "quillnet.h"
@@ -41,6 +42,7 @@ extern "C" QUILLNET_API int quillnet_cleanup(void) {
             return 0;
         }
         qn::curl::close_shared_connections();
+        qn::curl::release_kept_multis();
         CLibcurlWrapper::instance().curl_global_cleanup();
         return 1;
     });

@@ -7,6 +7,7 @@
 
 #include "cache/web_req_cache.h"
 #include "curl/libcurl_wrapper.h"
+#include "curl/perform.h"
 #include "curl/transfer.h"
 #include "host/host_objects.h"
 #include "log/log_record.h"
@@ -103,7 +104,7 @@ int timed_easy_perform(CURL* curl, const std::string& url, const char* request, 
         // Every easy transfer connects within this time, whatever the caller
         // set before.
         lib.curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, qn::curl::kPerformConnectTimeoutSeconds);
-        result = lib.curl_easy_perform(curl);
+        result = qn::curl::perform(curl);
         WebReqCacheValue value;
         if (keep_answer && result == CURLE_OK && recv->buf != nullptr) {
             value = WebReqCacheValue(std::string(recv->buf));

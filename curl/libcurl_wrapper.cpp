@@ -66,6 +66,8 @@ CLibcurlWrapper::CLibcurlWrapper() {
         curl_share_setopt = nullptr;
         curl_share_cleanup = nullptr;
     }
+    bind(module_, "curl_multi_poll", curl_multi_poll);
+    bind(module_, "curl_multi_setopt", curl_multi_setopt);
 }
 
 CLibcurlWrapper& CLibcurlWrapper::instance() {

@@ -59,6 +59,11 @@ public:
     decltype(&::curl_share_init) curl_share_init = nullptr;
     decltype(&::curl_share_setopt) curl_share_setopt = nullptr;
     decltype(&::curl_share_cleanup) curl_share_cleanup = nullptr;
+    // Optional, for curl/perform.cpp: curl_multi_poll (libcurl 7.66 on)
+    // waits even when no socket has anything to say yet; curl_multi_setopt
+    // sizes a kept multi handle's connection cache.
+    decltype(&::curl_multi_poll) curl_multi_poll = nullptr;
+    decltype(&::curl_multi_setopt) curl_multi_setopt = nullptr;
 
 private:
     CLibcurlWrapper();

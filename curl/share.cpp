@@ -17,7 +17,6 @@ namespace {
 // away. Whoever brings the count to zero with that bit set releases it.
 constexpr uint64_t kClosing = uint64_t{1} << 63;
 
-constexpr long kKeptConnections = 32;
 
 struct Share {
     CURLSH* handle = nullptr;

@@ -23,6 +23,13 @@ namespace curl {
 // been cleaned up.
 bool attach_share(CURL* easy);
 
+// Idle connections a transfer lets the shared cache keep (libcurl's
+// default is 5): with the cache shared, that is the process's limit, and a
+// host with more threads at once would otherwise close and reopen
+// connections all the time. A multi handle that drives a transfer applies
+// its own limit instead, so qn::curl::perform sets it there too.
+constexpr long kKeptConnections = 32;
+
 // One handle that attach_share() attached has been cleaned up.
 void release_share();
 

@@ -46,7 +46,11 @@ void Form::reset() {
 }
 
 Transfer::Transfer() : easy_(CLibcurlWrapper::instance().curl_easy_init()) {
-    if (easy_ != nullptr) shared_ = attach_share(easy_);
+    if (easy_ == nullptr) return;
+    shared_ = attach_share(easy_);
+    // Unshared, a connection is the call's own: closed when its transfer
+    // ends rather than kept where the transfer ran (qn::curl::perform).
+    if (!shared_) CLibcurlWrapper::instance().curl_easy_setopt(easy_, CURLOPT_FORBID_REUSE, 1L);
 }
 
 Transfer::~Transfer() {

@@ -4,23 +4,28 @@
 // the module's log file, rotates and prunes old files.
 //
 // What a record costs its writer: below the level, one atomic load and
-// nothing else. Otherwise one pass converts and escapes the wide text, and
-// spdlog's queue takes the result. A short record is escaped into a buffer
-// of the writing thread and copied into its queue slot (spdlog keeps up to
-// about 240 bytes inside the slot, allocating nothing). A longer one is
-// measured, escaped into a block of its own, and the block itself travels
-// through the queue (a ticket, below): however large, it is copied once, by
-// the escaping, and written to the file from there.
+// nothing else. Otherwise one pass converts and escapes the wide text into a
+// buffer of the writing thread, and the line joins its channel's batch. A
+// batch goes to spdlog's queue as one message when a record of the prompt
+// level joins it, when it has grown large, or when its oldest record has
+// waited kBatchAge (checked by the next record, or by the flusher): so the
+// background thread wakes once per batch, not once per record, which on a
+// busy host saves two thread switches a record. A record longer than the
+// thread's buffer is measured, escaped into a block of its own, and the block
+// itself travels through the queue (a ticket, below), after the batch before
+// it: however large, it is copied once, by the escaping, and written to the
+// file from there. Every record keeps the time at which it was written.
 #include <spdlog/async.h>
 #include <spdlog/async_logger.h>
 #include <spdlog/details/os.h>
-#include <spdlog/details/periodic_worker.h>
 #include <spdlog/details/thread_pool.h>
 #include <spdlog/sinks/base_sink.h>
 
 #include <algorithm>
 #include <atomic>
 #include <charconv>
+#include <condition_variable>
+#include <functional>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -74,6 +79,16 @@ struct Ticket {
     size_t size;
 };
 constexpr size_t kTicketPayload = 1 + sizeof(Ticket);
+
+// A batch travels the same way, under its own mark: a payload of kBatchMark
+// and the address of a string holding its records, each as the record's time
+// (log_clock ticks), its length and its line, as Batch::Add lays them out.
+constexpr char kBatchMark = '\1';
+constexpr size_t kBatchPayload = 1 + sizeof(std::string*);
+constexpr size_t kBatchBytes = 64 * 1024;                  // posted once this large
+constexpr auto kBatchAge = std::chrono::milliseconds(20);  // or once its oldest is this old
+constexpr auto kFlusherTurn = std::chrono::milliseconds(100);
+constexpr int kTurnsPerFlush = 10;                         // the files: every second
 
 // The debugger copy's buffer is kept between records up to this size.
 constexpr size_t kKeptLineBytes = 64 * 1024;
@@ -129,9 +144,25 @@ public:
 
 protected:
     void sink_it_(const spdlog::details::log_msg& msg) override {
-        std::unique_ptr<char[]> owned;
         const char* body = msg.payload.data();
         size_t body_size = msg.payload.size();
+        if (body_size == kBatchPayload && body[0] == kBatchMark) {
+            std::string* raw = nullptr;
+            std::memcpy(&raw, body + 1, sizeof raw);
+            const std::unique_ptr<std::string> batch(raw);  // freed however this ends
+            for (size_t at = 0; at < batch->size();) {
+                int64_t ticks = 0;
+                uint32_t size = 0;
+                std::memcpy(&ticks, batch->data() + at, sizeof ticks);
+                std::memcpy(&size, batch->data() + at + sizeof ticks, sizeof size);
+                at += sizeof ticks + sizeof size;
+                const spdlog::log_clock::time_point when{spdlog::log_clock::duration(ticks)};
+                WriteLocked(when, batch->data() + at, size);
+                at += size;
+            }
+            return;
+        }
+        std::unique_ptr<char[]> owned;
         if (body_size == kTicketPayload && body[0] == kTicketMark) {
             Ticket ticket;
             std::memcpy(&ticket, body + 1, sizeof ticket);
@@ -139,8 +170,18 @@ protected:
             body = ticket.bytes;
             body_size = ticket.size;
         }
+        WriteLocked(msg.time, body, body_size);
+    }
+
+    void flush_() override {
+        if (file_ != nullptr) std::fflush(file_);
+    }
+
+private:
+    // One record's line, stamped with the time it was written.
+    void WriteLocked(spdlog::log_clock::time_point when, const char* body, size_t body_size) {
         char stamp[kStampBytes];
-        StampLocked(msg.time, stamp);
+        StampLocked(when, stamp);
         if (debug_copy_) DebugCopyLocked(stamp, body, body_size);
 
         if (file_ == nullptr && !OpenLocked()) return;  // dropped; the next record tries again
@@ -157,11 +198,6 @@ protected:
         size_ += std::fwrite("\n", 1, 1, file_);
     }
 
-    void flush_() override {
-        if (file_ != nullptr) std::fflush(file_);
-    }
-
-private:
     // "YYYY-MM-DD HH:MM:SS.mmm ", local time.
     static constexpr size_t kStampBytes = 24;
 
@@ -261,9 +297,103 @@ private:
     std::string debug_line_;
 };
 
+// A channel's records waiting to go to the queue together.
+class Batch {
+public:
+    // Adds one line written at `when`; posts the batch when the line is of
+    // the prompt level or the batch is due (see the top of this file).
+    void Add(spdlog::async_logger& logger, spdlog::log_clock::time_point when, const char* line, size_t size,
+             bool prompt) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!pending_) pending_.reset(new std::string());
+        if (pending_->empty()) first_ = when;
+        const int64_t ticks = when.time_since_epoch().count();
+        const auto length = static_cast<uint32_t>(size);
+        pending_->append(reinterpret_cast<const char*>(&ticks), sizeof ticks);
+        pending_->append(reinterpret_cast<const char*>(&length), sizeof length);
+        pending_->append(line, size);
+        if (prompt || pending_->size() >= kBatchBytes || when - first_ >= kBatchAge) PostLocked(logger, prompt);
+    }
+
+    // Posts the waiting records, then `ticket` (a record of its own), so
+    // that the file gets them in the order they were written.
+    void PostThen(spdlog::async_logger& logger, spdlog::log_clock::time_point when, const char* ticket,
+                  size_t size, bool prompt) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        PostLocked(logger, false);
+        logger.log(when, spdlog::source_loc{}, prompt ? spdlog::level::err : spdlog::level::info,
+                   spdlog::string_view_t(ticket, size));
+    }
+
+    // Posts the records that have waited `age` or longer (all, for zero).
+    void PostOlderThan(spdlog::async_logger& logger, spdlog::log_clock::duration age) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (pending_ && !pending_->empty() && spdlog::log_clock::now() - first_ >= age) PostLocked(logger, false);
+    }
+
+private:
+    void PostLocked(spdlog::async_logger& logger, bool prompt) {
+        if (!pending_ || pending_->empty()) return;
+        char payload[kBatchPayload];
+        payload[0] = kBatchMark;
+        std::string* raw = pending_.get();
+        std::memcpy(payload + 1, &raw, sizeof raw);
+        logger.log(first_, spdlog::source_loc{}, prompt ? spdlog::level::err : spdlog::level::info,
+                   spdlog::string_view_t(payload, sizeof payload));
+        (void)pending_.release();  // the background thread's now
+    }
+
+    std::mutex mutex_;
+    std::unique_ptr<std::string> pending_;
+    spdlog::log_clock::time_point first_;
+};
+
+// Calls `turn` every `interval` on a thread of its own, until destroyed.
+class Ticker {
+public:
+    Ticker(std::function<void()> turn, std::chrono::milliseconds interval)
+        : turn_(std::move(turn)), interval_(interval), thread_([this] { Run(); }) {}
+    ~Ticker() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_one();
+        thread_.join();
+    }
+    Ticker(const Ticker&) = delete;
+    Ticker& operator=(const Ticker&) = delete;
+
+private:
+    void Run() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!wake_.wait_for(lock, interval_, [this] { return stop_; })) {
+            lock.unlock();
+            turn_();
+            lock.lock();
+        }
+    }
+
+    const std::function<void()> turn_;
+    const std::chrono::milliseconds interval_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stop_ = false;
+    std::thread thread_;  // last: started once everything it uses exists
+};
+
 struct Channel {
+    ~Channel() {
+        // A sink released with records still waiting: they go out now.
+        try {
+            batch.PostOlderThan(*logger, spdlog::log_clock::duration::zero());
+        } catch (...) {
+        }
+    }
+
     std::shared_ptr<RecordFile> file;
     std::shared_ptr<spdlog::async_logger> logger;
+    Batch batch;
 };
 
 // Process-wide state of the sinks: the background thread, the one-second
@@ -334,8 +464,7 @@ public:
 private:
     Runtime()
         : pool_(std::make_shared<spdlog::details::thread_pool>(kQueueSlots, 1)),
-          flusher_(std::make_unique<spdlog::details::periodic_worker>([this] { FlushAll(); },
-                                                                      std::chrono::seconds(1))) {
+          flusher_(std::make_unique<Ticker>([this] { FlusherTurn(); }, kFlusherTurn)) {
 #if !defined(_WIN32)
         // A child made by fork has the queue but none of the threads: its
         // records would wait for ever, and so would its exit. It gets no log.
@@ -360,8 +489,17 @@ private:
         return live;
     }
 
-    void FlushAll() {
-        for (const auto& channel : LiveChannels()) channel->file->flush();
+    // Batches nobody added to since they became due go out; every
+    // kTurnsPerFlush turns (a second) the files are flushed.
+    void FlusherTurn() {
+        const bool flush = ++turns_ % kTurnsPerFlush == 0;
+        for (const auto& channel : LiveChannels()) {
+            try {
+                channel->batch.PostOlderThan(*channel->logger, kBatchAge);
+            } catch (...) {
+            }
+            if (flush) channel->file->flush();
+        }
     }
 
     void Shutdown() {
@@ -371,6 +509,12 @@ private:
         while (inside_.load() != 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         flusher_.reset();
         const auto live = LiveChannels();
+        for (const auto& channel : live) {
+            try {
+                channel->batch.PostOlderThan(*channel->logger, spdlog::log_clock::duration::zero());
+            } catch (...) {
+            }
+        }
         // Drains the queue (records of released sinks included) and joins
         // the thread.
         pool_.reset();
@@ -381,12 +525,13 @@ private:
 
     std::atomic<bool> closed_{false};
     std::atomic<int> inside_{0};
+    int turns_ = 0;  // the flusher's only
 
     // Everything the threads use is declared (so constructed) before them.
     qn::platform::Mutex channels_mutex_;
     std::map<std::string, std::weak_ptr<Channel>> channels_ QN_GUARDED_BY(channels_mutex_);
     std::shared_ptr<spdlog::details::thread_pool> pool_;
-    std::unique_ptr<spdlog::details::periodic_worker> flusher_;
+    std::unique_ptr<Ticker> flusher_;
 };
 
 std::atomic<Runtime*> Runtime::instance_{nullptr};
@@ -417,14 +562,15 @@ char* PutPrefix(uint32_t level, char* out) {
 
 // Escapes the record into one line's text and queues it; see the top of
 // this file for what that costs.
-void Queue(spdlog::async_logger& logger, const mj::wchar* text, uint32_t level) {
+void Queue(Channel& channel, const mj::wchar* text, uint32_t level) {
     size_t n = std::char_traits<mj::wchar>::length(text);
     if (n > 0 && text[n - 1] == '\n') --n;  // the line's own end, not part of the record
-    const auto severity = level >= kPromptLevel ? spdlog::level::err : spdlog::level::info;
+    const bool prompt = level >= kPromptLevel;
+    const spdlog::log_clock::time_point now = spdlog::log_clock::now();
     if (n <= kThreadBufferUnits) {
         thread_local char buffer[kThreadBufferBytes];
         const char* end = EscapeRecord(text, n, PutPrefix(level, buffer));
-        logger.log(severity, spdlog::string_view_t(buffer, static_cast<size_t>(end - buffer)));
+        channel.batch.Add(*channel.logger, now, buffer, static_cast<size_t>(end - buffer), prompt);
         return;
     }
     char prefix[kPrefixBytes];
@@ -437,7 +583,7 @@ void Queue(spdlog::async_logger& logger, const mj::wchar* text, uint32_t level) 
     char payload[kTicketPayload];
     payload[0] = kTicketMark;
     std::memcpy(payload + 1, &ticket, sizeof ticket);
-    logger.log(severity, spdlog::string_view_t(payload, sizeof payload));
+    channel.batch.PostThen(*channel.logger, now, payload, sizeof payload, prompt);
     block.release();  // the background thread's now
 }
 
@@ -490,7 +636,7 @@ public:
         try {
             Runtime::Entry entry(runtime_);
             if (!entry) return -1;
-            Queue(*CurrentChannel()->logger, text, level);
+            Queue(*CurrentChannel(), text, level);
             return 1;
         } catch (...) {
             return -1;

@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qnbench {
@@ -23,12 +24,21 @@ enum class Goal {
 };
 
 struct Row {
+    Row(std::string what, double figure, double base = -1, std::string base_name = "", Goal goal_kind = Goal::kNone,
+        double goal_target = 0)
+        : metric(std::move(what)),
+          value(figure),
+          baseline(base),
+          baseline_name(std::move(base_name)),
+          goal(goal_kind),
+          target(goal_target) {}
+
     std::string metric;         // what, with its unit
-    double value = 0;           // quillnet's figure
-    double baseline = -1;       // the baseline's figure in the same run; < 0: none
+    double value;               // quillnet's figure
+    double baseline;            // the baseline's figure in the same run; < 0: none
     std::string baseline_name;  // what the baseline is
-    Goal goal = Goal::kNone;
-    double target = 0;
+    Goal goal;
+    double target;
 };
 
 bool met(const Row& row);

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "bench/support/bench_child.h"
+#include "bench_report.h"
 #include "quillnet.h"
 #include "transfer/download_task.h"
 
@@ -138,6 +139,7 @@ int main(int argc, char** argv) {
         std::printf("%-9s %7s %10s %10s %8s %12s\n", "variant", "MiB", "best s", "MiB/s", "x curl",
                     "peak RSS KiB");
         std::vector<std::vector<Run>> results;
+        std::vector<qnbench::Row> rows;
         for (size_t mib : sizes) {
             if (status != 0) break;
             const std::string url = nginx.url(std::to_string(mib) + ".bin");
@@ -162,6 +164,14 @@ int main(int argc, char** argv) {
                             best[v].peak_kib);
             }
             results.push_back(best);
+            for (size_t v = 1; v < names.size(); ++v) {
+                const std::string what = "download " + std::to_string(mib) + " MiB, " + names[v];
+                rows.push_back({what + " (MiB/s)", static_cast<double>(mib) / best[v].seconds,
+                                static_cast<double>(mib) / best[0].seconds, "curl -o", qnbench::Goal::kNone, 0});
+                rows.push_back({what + ", peak memory (MiB)", static_cast<double>(best[v].peak_kib) / 1024,
+                                static_cast<double>(best[0].peak_kib) / 1024,
+                                "curl -o", qnbench::Goal::kNone, 0});
+            }
         }
         // What each extra megabyte costs, fixed costs (process start, connection set-up, a
         // variant's own waits) taken out: the time difference between the largest and the
@@ -176,6 +186,7 @@ int main(int argc, char** argv) {
                             curl_extra / (large[v].seconds - small[v].seconds));
             }
         }
+        qnbench::print(rows);
     }
     fs::remove_all(dir);
     return status;

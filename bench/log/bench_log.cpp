@@ -31,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_report.h"
 #include "host/text_convert.h"
 #include "log/log_record.h"
 #include "mj/mj_interfaces.h"
@@ -84,35 +85,7 @@ double Percentile(std::vector<double> values, double p) {
     return values[k];
 }
 
-struct Row {
-    std::string metric;
-    double value, baseline;  // baseline < 0: none
-    std::string goal;        // "< N" or empty
-};
-
-void Print(const std::vector<Row>& rows) {
-    std::printf("%-44s %10s %10s %7s %8s %s\n", "metric", "quillnet", "baseline", "ratio", "goal", "met");
-    for (const Row& r : rows) {
-        char baseline[32] = "-", ratio[32] = "-";
-        if (r.baseline > 0) {
-            std::snprintf(baseline, sizeof baseline, "%.1f", r.baseline);
-            std::snprintf(ratio, sizeof ratio, "%.2f", r.value / r.baseline);
-        }
-        const char* met = "";
-        if (!r.goal.empty()) met = r.value < std::atof(r.goal.c_str() + 2) ? "yes" : "NO";
-        std::printf("%-44s %10.1f %10s %7s %8s %s\n", r.metric.c_str(), r.value, baseline, ratio,
-                    r.goal.empty() ? "-" : r.goal.c_str(), met);
-    }
-}
-
 std::u16string Wide(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
-
-// The process's peak resident size in bytes.
-double PeakBytes() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_maxrss) * 1024.0;
-}
 
 // Waits until `path` holds at least `bytes`; false after a minute.
 bool WaitForSize(const std::string& path, size_t bytes) {
@@ -123,18 +96,6 @@ bool WaitForSize(const std::string& path, size_t bytes) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
-}
-
-std::string MakeConfigDir(int level) {
-    std::string dir = (std::filesystem::temp_directory_path() / "qn_bench_log.XXXXXX").string();
-    if (::mkdtemp(dir.data()) == nullptr) {
-        std::perror("mkdtemp");
-        std::exit(1);
-    }
-    dir += "/";
-    std::ofstream(dir + "mjlog.dat") << "log_level=" << level << "\nlog_file_maxsize=0\n";
-    ::setenv("MJ_CONFIG_DIR", dir.c_str(), 1);
-    return dir;
 }
 
 mj::IMJLogSink* NewSink(const char* module, uint32_t level) {
@@ -156,7 +117,7 @@ mj::IMJLogSink* NewSink(const char* module, uint32_t level) {
 // Child process: one record of kLargeBytes, through the sink alone or end
 // to end. Prints the peak growth in record sizes and the caller's time.
 int LargeRecord(bool end_to_end) {
-    const std::string dir = MakeConfigDir(25);
+    const std::string dir = qnbench::make_config_dir(25);
     // Built in place: no temporary copy may raise the peak beforehand.
     std::string text;
     std::u16string wide;
@@ -167,7 +128,7 @@ int LargeRecord(bool end_to_end) {
         wide.assign(kLargeBytes - 1, u'b');
         wide += u'\n';
     }
-    const double before = PeakBytes();
+    const double before = qnbench::peak_rss_bytes();
     const Clock::time_point start = Clock::now();
     std::string path;
     if (end_to_end) {
@@ -184,7 +145,7 @@ int LargeRecord(bool end_to_end) {
         return 1;
     }
     const double total_ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    std::printf("%s %.2f %.1f %.1f\n", end_to_end ? "e2e" : "sink", (PeakBytes() - before) / kLargeBytes, caller_ms,
+    std::printf("%s %.2f %.1f %.1f\n", end_to_end ? "e2e" : "sink", (qnbench::peak_rss_bytes() - before) / kLargeBytes, caller_ms,
                 total_ms);
     std::fflush(stdout);
     std::filesystem::remove_all(dir);
@@ -193,21 +154,7 @@ int LargeRecord(bool end_to_end) {
 
 // Runs LargeRecord in a child; returns {copies, caller ms, total ms}.
 std::vector<double> InChild(bool end_to_end) {
-    int out[2];
-    if (::pipe(out) != 0) return {};
-    std::fflush(stdout);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(out[1], 1);
-        std::_Exit(LargeRecord(end_to_end));
-    }
-    ::close(out[1]);
-    std::string got;
-    char buf[256];
-    for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;) got.append(buf, static_cast<size_t>(n));
-    ::close(out[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
+    const std::string got = qnbench::in_child([end_to_end] { std::fflush(stdout), std::_Exit(LargeRecord(end_to_end)); });
     char kind[8];
     double copies = 0, caller = 0, total = 0;
     if (std::sscanf(got.c_str(), "%7s %lf %lf %lf", kind, &copies, &caller, &total) != 4) {
@@ -224,7 +171,7 @@ int main() {
     const std::vector<double> large_sink = InChild(false);
     const std::vector<double> large_e2e = InChild(true);
 
-    const std::string dir = MakeConfigDir(30);
+    const std::string dir = qnbench::make_config_dir(30);
     std::vector<std::u16string> wide;
     std::vector<std::string> narrow;
     for (int i = 0; i < 1000; ++i) {
@@ -265,33 +212,33 @@ int main() {
         const char* metric;
         int threads, calls;
         std::function<void(int, int)> call, baseline;
-        const char* goal;
+        double at_most;  // ns; 0: no goal
     };
     const Case cases[] = {
-        {"sink Write, written, 1 thread (ns)", 1, kWrittenCalls, sink_written, base_written, ""},
-        {"sink Write, written, 4 threads (ns)", kThreads, kWrittenCalls, sink_written, base_written, "< 1000"},
-        {"sink Write, dropped for level, 4 threads (ns)", kThreads, kDroppedCalls, sink_dropped, base_dropped,
-         "< 300"},
-        {"qn::log record, written, 1 thread (ns)", 1, kWrittenCalls, e2e_written, base_written, ""},
-        {"qn::log record, written, 4 threads (ns)", kThreads, kWrittenCalls, e2e_written, base_written, "< 1000"},
-        {"qn::log record, dropped, 4 threads (ns)", kThreads, kDroppedCalls, e2e_dropped, base_dropped, "< 300"},
-        {"Utf8ToWide of the record, 1 thread (ns)", 1, kDroppedCalls, convert, nullptr, ""},
+        {"sink Write, written, 1 thread (ns)", 1, kWrittenCalls, sink_written, base_written, 0},
+        {"sink Write, written, 4 threads (ns)", kThreads, kWrittenCalls, sink_written, base_written, 1000},
+        {"sink Write, dropped for level, 4 threads (ns)", kThreads, kDroppedCalls, sink_dropped, base_dropped, 300},
+        {"log record, written, 1 thread (ns)", 1, kWrittenCalls, e2e_written, base_written, 0},
+        {"log record, written, 4 threads (ns)", kThreads, kWrittenCalls, e2e_written, base_written, 1000},
+        {"log record, dropped for level, 4 threads (ns)", kThreads, kDroppedCalls, e2e_dropped, base_dropped, 300},
+        {"Utf8ToWide of the record, 1 thread (ns)", 1, kDroppedCalls, convert, nullptr, 0},
     };
-    std::vector<Row> rows;
+    std::vector<qnbench::Row> rows;
     for (const Case& c : cases) {
         const double value = Percentile(Timed(c.threads, c.calls, c.call), 0.5);
         const double baseline = c.baseline ? Percentile(Timed(c.threads, c.calls, c.baseline), 0.5) : -1;
-        rows.push_back(Row{c.metric, value, baseline, c.goal});
+        rows.push_back({c.metric, value, baseline, "spdlog, asynchronous",
+                        c.at_most > 0 ? qnbench::Goal::kValueAtMost : qnbench::Goal::kNone, c.at_most});
     }
     if (large_sink.size() == 3 && large_e2e.size() == 3) {
-        rows.push_back(Row{"100 MB record, sink: peak copies", large_sink[0], -1, ""});
-        rows.push_back(Row{"100 MB record, sink: caller's ms", large_sink[1], -1, ""});
-        rows.push_back(Row{"100 MB record, sink: ms until in the file", large_sink[2], -1, ""});
-        rows.push_back(Row{"100 MB record, end to end: peak copies", large_e2e[0], -1, ""});
-        rows.push_back(Row{"100 MB record, end to end: caller's ms", large_e2e[1], -1, ""});
+        rows.push_back({"100 MB record, sink: peak copies", large_sink[0]});
+        rows.push_back({"100 MB record, sink: caller's ms", large_sink[1]});
+        rows.push_back({"100 MB record, sink: ms until in the file", large_sink[2]});
+        rows.push_back({"100 MB record, end to end: peak copies", large_e2e[0]});
+        rows.push_back({"100 MB record, end to end: caller's ms", large_e2e[1]});
     }
     std::printf("one record: %zu bytes; medians of single calls, clock read included\n", sample.size());
-    Print(rows);
+    qnbench::print(rows);
 
     base.reset();
     pool.reset();

@@ -1,5 +1,6 @@
 #include "submit/multipart_form.h"
 
+#include <climits>
 #include <cstdint>
 #include <cstring>
 
@@ -18,11 +19,21 @@ bool is_sent(const web_part* part) {
                                part->type == WEB_PART_FILE || part->type == WEB_PART_SENDFILE);
 }
 
+bool is_file(const web_part* part) {
+    return part->type == WEB_PART_FILE || part->type == WEB_PART_SENDFILE;
+}
+
 // A name goes into the part's Content-Disposition line, so it must end
-// within its 260 characters and hold no line break.
-bool usable_name(const web_part* part) {
+// within its 260 characters and hold no line break. A file's length travels
+// to libcurl as a 32-bit value, so it must be one: libcurl would take a
+// negative one for a text to measure, or for an enormous size.
+bool usable(const web_part* part) {
     if (std::memchr(part->name, '\0', sizeof(part->name)) == nullptr) {
         qn::log::Error() << "web_part name without its terminator, request not sent" << "\n";
+        return false;
+    }
+    if (is_file(part) && (part->data_len < 0 || part->data_len > INT32_MAX)) {
+        qn::log::Error() << "web_part data_len out of range, request not sent" << "\n";
         return false;
     }
     return !qn::curl::refuse_line_break(part->name, "web_part name");
@@ -32,8 +43,12 @@ bool usable_name(const web_part* part) {
 
 void add_web_part(qn::curl::Form& form, const WebPartView& part) {
     CLibcurlWrapper& curl_api = CLibcurlWrapper::instance();
-    // The length travels as a 32-bit value; libcurl reads a long.
-    const long data_len = static_cast<long>(static_cast<int32_t>(part.data_len));
+    // The length travels as a 32-bit value (web_parts_usable checks it);
+    // libcurl reads a long. For a length of 0 libcurl measures the buffer as
+    // text, so an empty file gets an empty text rather than the host's
+    // bytes, which need not end in a NUL.
+    const long data_len = static_cast<long>(part.data_len);
+    const char* file_data = data_len == 0 ? "" : part.data;
     switch (part.type) {
     case WEB_PART_FIELD_TYPED:
         curl_api.curl_formadd(form.first(), form.last(), CURLFORM_COPYNAME, part.name,
@@ -48,7 +63,7 @@ void add_web_part(qn::curl::Form& form, const WebPartView& part) {
     case WEB_PART_SENDFILE:
         curl_api.curl_formadd(form.first(), form.last(), CURLFORM_COPYNAME,
                               part.type == WEB_PART_FILE ? "file" : "sendfile", CURLFORM_BUFFER,
-                              part.name, CURLFORM_BUFFERPTR, part.data, CURLFORM_BUFFERLENGTH,
+                              part.name, CURLFORM_BUFFERPTR, file_data, CURLFORM_BUFFERLENGTH,
                               data_len, CURLFORM_CONTENTTYPE, kPartContentType, CURLFORM_END);
         break;
     default:
@@ -59,7 +74,7 @@ void add_web_part(qn::curl::Form& form, const WebPartView& part) {
 bool web_parts_usable(const web_data* data) {
     const int count = data->header->count;
     for (int i = 0; i < count; ++i) {
-        if (is_sent(data->parts[i]) && !usable_name(data->parts[i])) return false;
+        if (is_sent(data->parts[i]) && !usable(data->parts[i])) return false;
     }
     return true;
 }

@@ -23,9 +23,10 @@ namespace submit {
 // be null; a count of zero or less adds nothing.
 //
 // A part of a sent kind whose name holds a CR or LF, or does not end within
-// its 260 characters, makes the whole description unusable: nothing is
-// added, the reason is logged at level 35 and false is returned, and the
-// caller sends nothing.
+// its 260 characters, or a file part whose length is not a 32-bit length
+// (negative, or 2 GB and more), makes the whole description unusable:
+// nothing is added, the reason is logged at level 35 and false is returned,
+// and the caller sends nothing.
 bool add_web_parts(qn::curl::Form& form, const web_data* data);
 
 // The name check of add_web_parts on its own, for a caller that copies the

@@ -2,16 +2,13 @@
 // length, and, for inputs short enough for std::regex's recursive matcher,
 // the same results as the four patterns run by std::regex with the same
 // protocol table.
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
 
 #include "Public/Helper/UrlDealwith.h"
+#include "fuzz_config.h"
 #include "url_reference.h"
 
 using UrlFormat::HttpHeadDealwith;
@@ -29,43 +26,20 @@ const std::map<std::string, std::string>& table() {
     return t;
 }
 
-std::filesystem::path& config_dir() {
-    static std::filesystem::path dir;
-    return dir;
-}
-
-void remove_config_dir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(config_dir(), ignored);
-}
-
-void check(bool condition) {
-    if (!condition) std::abort();
-}
-
 }  // namespace
 
 // The protocol table and a log level that drops every record, in a
 // configuration directory of this process's own.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    config_dir() = std::filesystem::temp_directory_path() / ("qn_fuzz_url_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(config_dir() / "Resource");
-    {
-        std::ofstream protocol(config_dir() / "Resource" / "Protocol.json");
-        protocol << "{";
-        const char* comma = "";
-        for (const auto& entry : table()) {
-            protocol << comma << '"' << entry.first << "\": \"" << entry.second << '"';
-            comma = ", ";
-        }
-        protocol << "}";
-        std::ofstream mjlog(config_dir() / "mjlog.dat");
-        mjlog << "log_level=100\n";
+    qnfuzz::use_quiet_config_dir("qn_fuzz_url");
+    std::ofstream protocol(qnfuzz::config_dir() / "Resource" / "Protocol.json");
+    protocol << "{";
+    const char* comma = "";
+    for (const auto& entry : table()) {
+        protocol << comma << '"' << entry.first << "\": \"" << entry.second << '"';
+        comma = ", ";
     }
-    ::setenv("MJ_CONFIG_DIR", (config_dir().string() + "/").c_str(), 1);
-    // Registered before the library's own statics exist, so it runs after
-    // them at exit.
-    std::atexit(remove_config_dir);
+    protocol << "}";
     return 0;
 }
 
@@ -77,8 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // The helpers take whole strings, NULs included.
     if (size < kCompareBelow) {
-        check(result == urlref::get_new_url(url, table()));
-        check(urlref::operations_agree(bytes));
+        qnfuzz::check(result == urlref::get_new_url(url, table()));
+        qnfuzz::check(urlref::operations_agree(bytes));
     } else {
         HttpHeadDealwith::splitHostAndPathFromUrl(bytes);
         HttpHeadDealwith::isIpAddress(bytes);

@@ -182,11 +182,13 @@ TEST_F(Security, LineBreaksNeverReachTheWire) {
     };
     const std::string dropped0 = "30 header with CR or LF dropped, index:0";
     const std::string dropped2 = "30 header with CR or LF dropped, index:2";
-    Form plain, field, file, unterminated;
+    Form plain, field, file, unterminated, negative, huge;
     plain.add(WEB_PART_FIELD, "k", "line one\r\nline two");  // a value may hold line breaks
     field.add(WEB_PART_FIELD, "k", "v").add(WEB_PART_FIELD, "f\r\nX-Injected: yes", "v");
     file.add(WEB_PART_FILE, "a.txt\nX-Injected: yes", "data");
     unterminated.add(WEB_PART_FIELD_TYPED, std::string(260, 'n'), "v");
+    negative.add(WEB_PART_FILE, "a.bin", "data").length(-1);
+    huge.add(WEB_PART_SENDFILE, "a.bin", "data").length(int64_t{1} << 32);  // 0 as 32 bits
     // name; the call; result; records besides the transfer's own; requests that reached the server.
     const std::tuple<const char*, std::function<int(Body&)>, int, Lines, int> cases[] = {
         {"document line", [&](Body& b) { return ex7(doc, nullptr, b); }, 0, {dropped0, dropped2}, 1},
@@ -208,6 +210,10 @@ TEST_F(Security, LineBreaksNeverReachTheWire) {
          {"35 web_part name with CR or LF, request not sent"}, 0},
         {"name without end", [&](Body& b) { return multipart(unterminated, nullptr, b); }, -1,
          {"35 web_part name without its terminator, request not sent"}, 0},
+        {"negative file length", [&](Body& b) { return multipart(negative, nullptr, b); }, -1,
+         {"35 web_part data_len out of range, request not sent"}, 0},
+        {"file length beyond 32 bits", [&](Body& b) { return multipart(huge, nullptr, b); }, -1,
+         {"35 web_part data_len out of range, request not sent"}, 0},
         {"url",
          [&](Body& b) {
              const std::string bad = u + " HTTP/1.1\r\nX-Injected: yes\r\n";

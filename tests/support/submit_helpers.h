@@ -42,6 +42,11 @@ public:
         parts_.emplace_back(p);
         return *this;
     }
+    // Gives the last part added another data_len than its data's size.
+    Form& length(int64_t data_len) {
+        parts_.back()->data_len = data_len;
+        return *this;
+    }
     web_data* get() {
         table_.reset(static_cast<web_data*>(std::calloc(parts_.size() + 2, sizeof(void*))));
         header_.count = static_cast<int>(parts_.size());

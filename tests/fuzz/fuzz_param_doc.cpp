@@ -1,0 +1,40 @@
+// The request option document on arbitrary text, in both modes: no crash,
+// no line with a CR or LF on the header list, lines only from a document
+// that has a "headers" array, and the time-out reader on the same text.
+#include <cstdint>
+#include <string>
+
+#include "curl/libcurl_wrapper.h"
+#include "curl/transfer.h"
+#include "fuzz_config.h"
+#include "submit/param_doc.h"
+
+using qnfuzz::check;
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    qnfuzz::use_quiet_config_dir("qn_fuzz_param_doc");
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    // Digest credentials land on a handle, kept for every run.
+    static CURL* const easy = CLibcurlWrapper::instance().curl_easy_init();
+    // The document is C text: it ends at the first NUL.
+    const std::string doc(reinterpret_cast<const char*>(data), size);
+    for (const auto mode : {qn::submit::AuthDigestMode::kSendAsHeader, qn::submit::AuthDigestMode::kDigestCredentials}) {
+        qn::curl::StringList headers;
+        const qn::submit::ParamDocOutcome outcome = qn::submit::add_param_ex_headers(doc.c_str(), headers, mode, easy);
+        size_t lines = 0;
+        for (const curl_slist* line = headers.get(); line != nullptr; line = line->next, ++lines) {
+            check(line->data != nullptr && !qn::curl::has_line_break(line->data));
+        }
+        check(outcome == qn::submit::ParamDocOutcome::kOk || lines == 0);
+        // The tail the list keeps stays right: one more line goes at the end.
+        check(headers.append("X-Last: 1"));
+        const curl_slist* last = headers.get();
+        while (last->next != nullptr) last = last->next;
+        check(std::string(last->data) == "X-Last: 1");
+    }
+    qn::submit::param_ex_time_out(doc.c_str());
+    return 0;
+}

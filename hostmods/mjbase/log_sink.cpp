@@ -5,16 +5,18 @@
 //
 // What a record costs its writer: below the level, one atomic load and
 // nothing else. Otherwise one pass converts and escapes the wide text into a
-// buffer of the writing thread, and the line joins its channel's batch. A
+// buffer of the writing thread (a longer record: measured, then escaped
+// straight into the batch), and the line joins its channel's batch. A
 // batch goes to spdlog's queue as one message when a record of the prompt
 // level joins it, when it has grown large, or when its oldest record has
 // waited kBatchAge (checked by the next record, or by the flusher): so the
 // background thread wakes once per batch, not once per record, which on a
-// busy host saves two thread switches a record. A record longer than the
-// thread's buffer is measured, escaped into a block of its own, and the block
-// itself travels through the queue (a ticket, below), after the batch before
-// it: however large, it is copied once, by the escaping, and written to the
-// file from there. Every record keeps the time at which it was written.
+// busy host saves two thread switches a record. A record longer than
+// kBatchedRecordBytes is measured, escaped into a block of its own, and the
+// block itself travels through the queue (a ticket, below), after the batch
+// before it: however large, it is copied once, by the escaping, and written
+// to the file from there. Every record keeps the time at which it was
+// written.
 #include <spdlog/async.h>
 #include <spdlog/async_logger.h>
 #include <spdlog/details/os.h>
@@ -85,7 +87,10 @@ constexpr size_t kTicketPayload = 1 + sizeof(Ticket);
 // (log_clock ticks), its length and its line, as Batch::Add lays them out.
 constexpr char kBatchMark = '\1';
 constexpr size_t kBatchPayload = 1 + sizeof(std::string*);
-constexpr size_t kBatchBytes = 64 * 1024;                  // posted once this large
+constexpr size_t kBatchBytes = 256 * 1024;                 // posted once this large
+// A record up to this long (escaped) is escaped straight into its batch;
+// a longer one travels as a ticket of its own.
+constexpr size_t kBatchedRecordBytes = 64 * 1024;
 constexpr auto kBatchAge = std::chrono::milliseconds(20);  // or once its oldest is this old
 constexpr auto kFlusherTurn = std::chrono::milliseconds(100);
 constexpr int kTurnsPerFlush = 10;                         // the files: every second
@@ -300,10 +305,12 @@ private:
 // A channel's records waiting to go to the queue together.
 class Batch {
 public:
-    // Adds one line written at `when`; posts the batch when the line is of
-    // the prompt level or the batch is due (see the top of this file).
-    void Add(spdlog::async_logger& logger, spdlog::log_clock::time_point when, const char* line, size_t size,
-             bool prompt) {
+    // Adds one line of `size` bytes written at `when`, which `fill` puts in
+    // place; posts the batch when the line is of the prompt level or the
+    // batch is due (see the top of this file).
+    template <class Fill>
+    void Add(spdlog::async_logger& logger, spdlog::log_clock::time_point when, size_t size, bool prompt,
+             const Fill& fill) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!pending_) pending_.reset(new std::string());
         if (pending_->empty()) first_ = when;
@@ -311,7 +318,9 @@ public:
         const auto length = static_cast<uint32_t>(size);
         pending_->append(reinterpret_cast<const char*>(&ticks), sizeof ticks);
         pending_->append(reinterpret_cast<const char*>(&length), sizeof length);
-        pending_->append(line, size);
+        const size_t at = pending_->size();
+        pending_->resize(at + size);
+        fill(&(*pending_)[at]);
         if (prompt || pending_->size() >= kBatchBytes || when - first_ >= kBatchAge) PostLocked(logger, prompt);
     }
 
@@ -570,12 +579,20 @@ void Queue(Channel& channel, const mj::wchar* text, uint32_t level) {
     if (n <= kThreadBufferUnits) {
         thread_local char buffer[kThreadBufferBytes];
         const char* end = EscapeRecord(text, n, PutPrefix(level, buffer));
-        channel.batch.Add(*channel.logger, now, buffer, static_cast<size_t>(end - buffer), prompt);
+        const auto size = static_cast<size_t>(end - buffer);
+        channel.batch.Add(*channel.logger, now, size, prompt, [&](char* out) { std::memcpy(out, buffer, size); });
         return;
     }
     char prefix[kPrefixBytes];
     const auto prefix_size = static_cast<size_t>(PutPrefix(level, prefix) - prefix);
     const size_t size = prefix_size + EscapedSize(text, n);
+    if (size <= kBatchedRecordBytes) {
+        channel.batch.Add(*channel.logger, now, size, prompt, [&](char* out) {
+            std::memcpy(out, prefix, prefix_size);
+            EscapeRecord(text, n, out + prefix_size);
+        });
+        return;
+    }
     std::unique_ptr<char[]> block(new char[size]);
     std::memcpy(block.get(), prefix, prefix_size);
     EscapeRecord(text, n, block.get() + prefix_size);

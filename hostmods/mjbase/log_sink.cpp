@@ -313,14 +313,19 @@ public:
              const Fill& fill) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!pending_) pending_.reset(new std::string());
-        if (pending_->empty()) first_ = when;
+        const size_t before = pending_->size();
         const int64_t ticks = when.time_since_epoch().count();
         const auto length = static_cast<uint32_t>(size);
-        pending_->append(reinterpret_cast<const char*>(&ticks), sizeof ticks);
-        pending_->append(reinterpret_cast<const char*>(&length), sizeof length);
-        const size_t at = pending_->size();
-        pending_->resize(at + size);
-        fill(&(*pending_)[at]);
+        try {
+            pending_->append(reinterpret_cast<const char*>(&ticks), sizeof ticks);
+            pending_->append(reinterpret_cast<const char*>(&length), sizeof length);
+            pending_->resize(before + sizeof ticks + sizeof length + size);
+        } catch (...) {
+            pending_->resize(before);  // a record is in the batch whole or not at all
+            throw;
+        }
+        fill(&(*pending_)[before + sizeof ticks + sizeof length]);
+        if (before == 0) first_ = when;
         if (prompt || pending_->size() >= kBatchBytes || when - first_ >= kBatchAge) PostLocked(logger, prompt);
     }
 

@@ -7,6 +7,7 @@ packages=(
   libcurl4-openssl-dev libjson-c-dev libspdlog-dev libfmt-dev
   libgtest-dev libgmock-dev libcpp-httplib-dev libssl-dev openssl
   python3 python3-pyftpdlib
+  libcli11-dev chromium
 )
 
 missing=()

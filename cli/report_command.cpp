@@ -1,0 +1,67 @@
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+
+#include "commands.h"
+#include "host.h"
+#include "report.h"
+#include "report_command.h"
+
+namespace qn {
+namespace cli {
+
+ReportSummary write_report(const std::vector<std::string>& logs, const std::string& page) {
+    LogContents contents;
+    std::string source;
+    for (const std::string& path : logs) {
+        std::ifstream in(path, std::ios::binary);
+        if (!in) throw Failure{kExitUsage, "cannot read the log '" + path + "'"};
+        read_log(in, contents);
+        source += (source.empty() ? "" : ", ") + path;
+    }
+    std::ofstream out(page, std::ios::binary | std::ios::trunc);
+    const std::string html = report_html(contents, source);
+    if (!out.write(html.data(), static_cast<std::streamsize>(html.size()))) {
+        throw Failure{kExitFailed, "cannot write '" + page + "'"};
+    }
+    ReportSummary summary;
+    for (const Span& s : contents.spans) {
+        ++summary.spans;
+        summary.cached += s.answer == Span::Answer::Cache;
+        summary.failed += s.failed();
+        summary.ui += s.ui_thread;
+    }
+    return summary;
+}
+
+std::string describe(const ReportSummary& s, const std::string& page) {
+    return std::to_string(s.spans) + " span lines (" + std::to_string(s.cached) + " from the cache, " +
+           std::to_string(s.failed) + " failed, " + std::to_string(s.ui) + " on the UI thread) -> " + page;
+}
+
+void add_report_command(CLI::App& app, Action& action) {
+    struct Options {
+        std::vector<std::string> logs;
+        std::string page = "quillnet-report.html";
+    };
+    auto o = std::make_shared<Options>();
+    CLI::App* cmd = app.add_subcommand("report", "turn the library's log into one self-contained HTML page");
+    cmd->add_option("log", o->logs, "log file(s) of the library, oldest first (e.g. config/log/quillnet.log)")
+        ->required()
+        ->check(CLI::ExistingFile);
+    cmd->add_option("-o,--output", o->page, "the page to write (default quillnet-report.html)");
+    cmd->footer("The page needs no network: a timeline with one bar per transfer's span line (cache answers,\n"
+                "failures and the UI thread told apart), the failures with their error lines, and the span\n"
+                "time per URL path (count, median, 95th percentile).");
+    cmd->callback([o, &action] {
+        action = [o] {
+            std::printf("report: %s\n", describe(write_report(o->logs, o->page), o->page).c_str());
+            return kExitOk;
+        };
+    });
+}
+
+}  // namespace cli
+}  // namespace qn

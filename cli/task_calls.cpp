@@ -1,0 +1,149 @@
+#include <filesystem>
+
+#include "calls.h"
+#include "host.h"
+#include "request_options.h"
+
+namespace qn {
+namespace cli {
+
+namespace {
+
+struct Timer {
+    int64_t start = steady_ms();
+    double seconds() const { return static_cast<double>(steady_ms() - start) / 1000.0; }
+};
+
+void check_started(int64_t fd) {
+    if (fd == -1) throw Failure{kExitFailed, "the library started no task (see its log: " + log_file() + ")"};
+}
+
+int body_length(const std::string& text) {
+    return static_cast<int>(text.size());
+}
+
+}  // namespace
+
+uint64_t size_on_disk(const std::string& path) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    return ec ? 0 : static_cast<uint64_t>(size);
+}
+
+TaskResult download(const DownloadRequest& r, ProgressBar& bar, const TurnHook& hook) {
+    Library& lib = library();
+    TaskResult result;
+    Timer timer;
+    if (r.mode == Mode::Sync) {
+        int rc = 0;
+        if (url_scheme(r.url) == "ftp") {
+            const bool login = !r.user.empty() || !r.password.empty();
+            rc = lib.quillnet_download_ftpfile(r.url.c_str(), r.path.c_str(), login ? r.user.c_str() : nullptr,
+                                               login ? r.password.c_str() : nullptr);
+        } else if (r.headers.empty() && r.digest.empty() && r.cookie.empty()) {
+            rc = lib.quillnet_download_urlfile(r.url.c_str(), r.path.c_str());
+        } else {
+            rc = lib.quillnet_download_urlfile_ex3(r.url.c_str(), r.path.c_str(),
+                                                   option_document(r.headers, r.digest).c_str(),
+                                                   r.cookie.empty() ? nullptr : r.cookie.c_str());
+        }
+        result.outcome = rc == 1 ? Outcome::Completed : Outcome::Failed;
+    } else if (r.mode == Mode::Threaded) {
+        TaskEvents events(TaskEvents::Kind::Download);
+        const int64_t fd = lib.quillnet_download_urlfile_ex(r.url.c_str(), r.path.c_str(), &events, on_task_event);
+        check_started(fd);
+        TaskControl control{[fd] { return library().quillnet_getpos_download_urlfile(fd); }, {},
+                            EndRule::PositionFull, r.stall};
+        TaskWatch watch(events, control, bar);
+        result.outcome = watch.run(hook);
+        // A body of unknown length never reaches 100%: it has ended when no
+        // data came for the stall time.
+        if (result.outcome == Outcome::Stalled && watch.percent() <= 0 && events.bytes > 0) {
+            result.outcome = Outcome::Completed;
+        }
+        result.stopped = lib.quillnet_stop_download_urlfile(fd);
+    } else {
+        // Code 2 with a document: exactly the lines asked for (a Cookie line
+        // too, which this download has no parameter of its own for).
+        std::vector<std::string> headers = r.headers;
+        if (!r.cookie.empty()) headers.push_back("Cookie: " + r.cookie);
+        const std::string doc = option_document(headers, r.digest, r.timeout);
+        TaskEvents events(TaskEvents::Kind::Download);
+        const int64_t fd = lib.quillnet_download_asyn_urlfile(
+            r.url.c_str(), r.path.c_str(), r.post_given ? r.post.c_str() : nullptr, body_length(r.post),
+            r.post_given ? 2 : 1, 2, doc.c_str(), body_length(doc), &events, on_task_event);
+        check_started(fd);
+        TaskControl control{[fd] { return library().quillnet_getpos_download_asyn_urlfile(fd); },
+                            [fd](int mask) { return library().quillnet_control_download_asyn_urlfile(fd, mask); },
+                            EndRule::DoneEvent, r.stall};
+        TaskWatch watch(events, control, bar);
+        result.outcome = watch.run(hook);
+        result.stopped = lib.quillnet_stop_download_asyn_urlfile(fd);
+    }
+    bar.close();
+    result.bytes = size_on_disk(r.path);
+    result.seconds = timer.seconds();
+    return result;
+}
+
+TaskResult upload(const UploadRequest& r, ProgressBar& bar) {
+    Library& lib = library();
+    lib.require_uploads();
+    TaskResult result;
+    Timer timer;
+    TaskEvents events(TaskEvents::Kind::Upload);
+    if (r.mode == Mode::Threaded) {
+        // No stop exists for this task: the record stays with the library,
+        // and the worker hands the server's answer to libcurl's default
+        // output, this program's standard output.
+        const int64_t fd = lib.quillnet_upload_urlfile_ex(r.url.c_str(), r.path.c_str(), &events, on_task_event);
+        check_started(fd);
+        TaskControl control{[fd] { return library().quillnet_getpos_upload_urlfile(fd); }, {},
+                            EndRule::UploadQuiet, r.stall};
+        TaskWatch watch(events, control, bar);
+        result.outcome = watch.run();
+    } else {
+        const std::string doc = option_document(r.headers);
+        const int64_t fd = lib.quillnet_upload_asyn_urlfile(r.url.c_str(), r.path.c_str(), nullptr, 0, 2, 2,
+                                                            doc.c_str(), body_length(doc), &events, on_task_event);
+        check_started(fd);
+        TaskControl control{[fd] { return library().quillnet_getpos_upload_asyn_urlfile(fd); }, {},
+                            EndRule::DoneEvent, r.stall};
+        TaskWatch watch(events, control, bar);
+        result.outcome = watch.run();
+        result.stopped = lib.quillnet_stop_upload_asyn_urlfile(fd);
+    }
+    bar.close();
+    result.bytes = r.mode == Mode::Threaded ? events.bytes.load() : size_on_disk(r.path);
+    result.answer = events.take_answer();
+    result.seconds = timer.seconds();
+    return result;
+}
+
+TaskResult submit_multipart_task(const std::string& url, const std::vector<FormPart>& parts,
+                                 const std::vector<std::string>& headers, ProgressBar& bar) {
+    Library& lib = library();
+    lib.require_multipart_task();
+    TaskResult result;
+    Timer timer;
+    TaskEvents events(TaskEvents::Kind::Upload);
+    FormDescription description(parts);
+    const std::string doc = headers.empty() ? std::string() : option_document(headers);
+    const int64_t fd = lib.quillnet_submit_multipart_asyn(url.c_str(), description.get(), 1, 2, 2,
+                                                          doc.empty() ? nullptr : doc.c_str(), body_length(doc),
+                                                          &events, on_task_event);
+    check_started(fd);
+    TaskControl control{[fd] { return library().quillnet_getpos_multipart_asyn(fd); }, {}, EndRule::DoneEvent,
+                        std::chrono::milliseconds(0)};
+    TaskWatch watch(events, control, bar);
+    result.outcome = watch.run();
+    result.stopped = lib.quillnet_stop_multipart_asyn(fd);
+    bar.close();
+    for (const FormPart& p : parts) result.bytes += p.data.size();
+    result.answer = events.take_answer();
+    result.seconds = timer.seconds();
+    return result;
+}
+
+}  // namespace cli
+}  // namespace qn

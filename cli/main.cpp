@@ -42,6 +42,19 @@ int main(int argc, char** argv) {
     add_demo_command(app, action);
     add_report_command(app, action);
 
+    // Named here, since a missing command is what the parser would report.
+    if (argc > 1 && argv[1][0] != '-') {
+        std::string known;
+        bool found = false;
+        for (const CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) {
+            known += (known.empty() ? "" : ", ") + sub->get_name();
+            found = found || sub->get_name() == argv[1];
+        }
+        if (!found) {
+            std::fprintf(err(), "quillnet: unknown command '%s' (commands: %s)\n", argv[1], known.c_str());
+            return kExitUsage;
+        }
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

@@ -70,6 +70,9 @@ SubmitResult submit(const SubmitRequest& r) {
         if (r.type == ContentType::Json) headers.push_back("Content-Type: application/json");
         if (r.type == ContentType::Form) headers.push_back("Content-Type: application/x-www-form-urlencoded");
         if (r.type == ContentType::Text) headers.push_back("Content-Type: text/plain");
+        // A header without a value keeps libcurl from adding its own (the
+        // form type it gives every body).
+        if (r.type == ContentType::None) headers.push_back("Content-Type:");
     }
     const std::string doc = option_document(headers);
 

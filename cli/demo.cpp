@@ -217,7 +217,11 @@ int Walk::run() {
     const std::string page = dir_ + "report.html";
     std::printf("  log:    %s\n", log.c_str());
     std::printf("  report: %s\n", describe(write_report({log}, page), page).c_str());
+#if defined(_WIN32)
+    std::printf("  open it with a browser, e.g.: start %s\n", page.c_str());
+#else
     std::printf("  open it with a browser, e.g.: xdg-open %s\n", page.c_str());
+#endif
     std::printf("\ndemo %s in %.1f s\n", failures_ == 0 ? "complete" : "had failures",
                 static_cast<double>(steady_ms() - start) / 1000.0);
     return failures_ == 0 ? kExitOk : kExitFailed;

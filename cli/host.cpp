@@ -36,8 +36,8 @@ void* mjbase_object(const mj::MJCLSID& clsid) {
     return object;
 }
 
-std::u16string to_utf16(const std::string& ascii) {
-    return std::u16string(ascii.begin(), ascii.end());
+std::basic_string<mj::wchar> to_wide(const std::string& ascii) {
+    return std::basic_string<mj::wchar>(ascii.begin(), ascii.end());
 }
 
 std::string missing_message(const char* family, const std::string& names) {
@@ -172,11 +172,11 @@ bool flush_log(const std::string& text) {
     // record of ours on disk means every record queued before it is too.
     static auto* sink = static_cast<mj::IMJLogSink*>(mjbase_object(mj::CLSID_MJLogSink));
     if (sink == nullptr) return false;
-    sink->SetModuleName(u"quillnet", 0);
+    sink->SetModuleName(to_wide("quillnet").c_str(), 0);
     static int count = 0;
     const std::string marker = text + " #" + std::to_string(++count);
     const uint64_t from = log_size();
-    sink->Write(to_utf16(marker + "\n").c_str(), 30);
+    sink->Write(to_wide(marker + "\n").c_str(), 30);
     const std::string path = log_file();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (std::chrono::steady_clock::now() < deadline) {

@@ -31,7 +31,10 @@ public:
     int run();
 
 private:
-    void step(const char* title) { std::printf("\n%s\n", title); }
+    void step(const char* title) {
+        if (InterruptGuard::requested()) throw Failure{kExitInterrupted, "stopped by Ctrl-C"};
+        std::printf("\n%s\n", title);
+    }
     void line(const std::string& what, const std::string& outcome, bool ok) {
         std::printf("  %-40s %s%s\n", what.c_str(), ok ? "" : "FAILED: ", outcome.c_str());
         std::fflush(stdout);

@@ -24,6 +24,12 @@ struct DownloadOptions {
 
 const std::map<std::string, Mode> kModes = {{"sync", Mode::Sync}, {"threaded", Mode::Threaded}, {"async", Mode::Async}};
 
+std::string seconds_text(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "%g", seconds);
+    return text;
+}
+
 std::string rate_text(const TaskResult& r) {
     char text[96];
     std::snprintf(text, sizeof(text), "%.2f s", r.seconds);
@@ -83,12 +89,14 @@ int run_download(const DownloadOptions& o) {
     r.stall = std::chrono::milliseconds(static_cast<int64_t>(o.stall * 1000));
 
     const uint64_t log_offset = log_size();
-    InterruptGuard interrupts;
+    // A synchronous download cannot be stopped: Ctrl-C ends the program.
+    std::unique_ptr<InterruptGuard> interrupts;
+    if (r.mode != Mode::Sync) interrupts = std::make_unique<InterruptGuard>();
     ProgressBar bar("download", r.mode != Mode::Sync && stdout_is_terminal());
     const TaskResult result = download(r, bar);
     if (result.outcome == Outcome::Interrupted) interrupted("download", result, r.path);
     if (result.outcome == Outcome::Stalled) {
-        throw Failure{kExitFailed, "no data for " + std::to_string(o.stall) + " s; stopped with " +
+        throw Failure{kExitFailed, "no data for " + seconds_text(o.stall) + " s; stopped with " +
                                        std::to_string(result.bytes) + " bytes in " + r.path};
     }
     if (result.outcome != Outcome::Completed) failed("download", log_offset);
@@ -130,7 +138,9 @@ int run_upload(const UploadOptions& o) {
         }
         interrupted("upload", result, "");
     }
-    if (result.outcome == Outcome::Stalled) throw Failure{kExitFailed, "upload made no progress for " + std::to_string(o.stall) + " s"};
+    if (result.outcome == Outcome::Stalled) {
+        throw Failure{kExitFailed, "upload made no progress for " + seconds_text(o.stall) + " s"};
+    }
     if (result.outcome != Outcome::Completed) failed("upload", log_offset);
     std::fwrite(result.answer.data(), 1, result.answer.size(), stdout);
     if (!result.answer.empty() && result.answer.back() != '\n') std::fputc('\n', stdout);

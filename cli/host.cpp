@@ -10,6 +10,7 @@
 
 #include "console.h"
 #include "mj/mj_interfaces.h"
+#include "report.h"
 
 namespace qn {
 namespace cli {
@@ -197,16 +198,18 @@ std::string last_error_since(uint64_t offset) {
     in.seekg(0, std::ios::end);
     const auto size = static_cast<uint64_t>(in.tellg());
     in.seekg(static_cast<std::streamoff>(offset <= size ? offset : 0));  // rotated meanwhile
-    std::string last;
+    std::string last, last_failure;
     for (std::string line; std::getline(in, line);) {
         // "2026-12-05 16:01:02.345 [tid] [level] text"
         const size_t level = line.find("] [");
         if (level == std::string::npos) continue;
         const int value = std::atoi(line.c_str() + level + 3);
         const size_t text = line.find("] ", level + 3);
-        if (value >= 35 && text != std::string::npos) last = line.substr(text + 2);
+        if (value < 35 || text == std::string::npos) continue;
+        last = line.substr(text + 2);
+        if (reports_failure(unescape_record(last))) last_failure = last;
     }
-    return last;
+    return last_failure.empty() ? last : last_failure;
 }
 
 }  // namespace cli

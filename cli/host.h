@@ -92,7 +92,8 @@ std::string log_file();
 // the library logged before is too. False when it did not arrive in time.
 bool flush_log(const std::string& text);
 
-// The last record at level 35 or above that the library wrote after
+// The last record that reports a failed transfer (else the last at level
+// 35 or above) that the library wrote after
 // `offset` bytes of its log file (taken with log_size() before the work),
 // as "record text"; empty when there is none. Flushes first.
 std::string last_error_since(uint64_t offset);

@@ -91,6 +91,8 @@ bool parse_span(std::string text, Span& span) {
     return true;
 }
 
+}  // namespace
+
 // The library writes more than failures at level 35 (a progress callback
 // that does not know the size yet, a stop seen by a callback, the URL
 // rewriter's complaints). These are the lines with which the callers of a
@@ -103,8 +105,6 @@ bool reports_failure(const std::string& text) {
     }
     return false;
 }
-
-}  // namespace
 
 std::string unescape_record(const std::string& text) {
     std::string out;

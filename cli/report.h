@@ -40,6 +40,9 @@ struct LogContents {
 // Reads sink lines: "YYYY-MM-DD HH:MM:SS.mmm [tid] [level] text".
 void read_log(std::istream& in, LogContents& contents);
 
+// Whether a record is one with which the library reports a failed transfer.
+bool reports_failure(const std::string& text);
+
 // The record text of a line, its escapes undone.
 std::string unescape_record(const std::string& text);
 

@@ -91,12 +91,21 @@ TaskResult upload(const UploadRequest& r, ProgressBar& bar) {
     lib.require_uploads();
     TaskResult result;
     Timer timer;
-    TaskEvents events(TaskEvents::Kind::Upload);
+    // No stop exists for the threaded upload: its worker is never joined and
+    // may report after this function returns, so what it reports to lives,
+    // with the handle, for the rest of the process.
+    struct Kept {
+        int64_t fd;
+        TaskEvents* events;
+    };
+    static auto* const threaded = new std::vector<Kept>();
+    TaskEvents local(TaskEvents::Kind::Upload);
+    TaskEvents& events = r.mode == Mode::Threaded ? *new TaskEvents(TaskEvents::Kind::Upload) : local;
     if (r.mode == Mode::Threaded) {
-        // No stop exists for this task: the record stays with the library,
-        // and the worker hands the server's answer to libcurl's default
-        // output, this program's standard output.
+        // The worker hands the server's answer to libcurl's default output,
+        // this program's standard output.
         const int64_t fd = lib.quillnet_upload_urlfile_ex(r.url.c_str(), r.path.c_str(), &events, on_task_event);
+        threaded->push_back({fd, &events});
         check_started(fd);
         TaskControl control{[fd] { return library().quillnet_getpos_upload_urlfile(fd); }, {},
                             EndRule::UploadQuiet, r.stall};

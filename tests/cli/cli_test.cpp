@@ -98,7 +98,7 @@ TEST_F(CliTest, SubmitCommandsShowStatusRedirectCookiesAndBody) {
     };
     for (const Case& c : cases) {
         const CliResult r = run(c.args);
-        SCOPED_TRACE(c.args[0] + " " + c.args[1] + "\n" + show(r));
+        SCOPED_TRACE(c.args.front() + " " + c.args.back() + "\n" + show(r));
         EXPECT_EQ(r.code, c.code);
         EXPECT_NE(r.out.find(c.out), std::string::npos);
         EXPECT_NE(r.err.find(c.err), std::string::npos);

@@ -190,6 +190,11 @@ TEST_F(CliTest, DownloadsEveryWayIntoFiles) {
         EXPECT_NE(r.out.find("downloaded " + target + ": 300000 bytes"), std::string::npos);
         EXPECT_TRUE(qntest::read_file(target) == c.expect);
     }
+    // The asynchronous POST with option headers and a cookie.
+    const CliResult post = run({"download", url("/echo"), "--post", "{}", "-H", "X-Tag: t", "-b", "k=v", "-o",
+                                dir_.file("post.txt")});
+    EXPECT_EQ(post.code, 0) << show(post);
+    EXPECT_EQ(qntest::read_file(dir_.file("post.txt")), "POST {} [application/json;charset=UTF-8] [t] [k=v]");
     struct Failing {
         Args args;
         std::string reason;

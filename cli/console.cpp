@@ -25,11 +25,16 @@ namespace {
 
 std::atomic<bool> g_interrupted{false};
 std::FILE* g_err = nullptr;
+std::FILE* g_out = nullptr;
 
 }  // namespace
 
 std::FILE* err() {
     return g_err != nullptr ? g_err : stderr;
+}
+
+std::FILE* out() {
+    return g_out != nullptr ? g_out : stdout;
 }
 
 #if defined(_WIN32)
@@ -42,6 +47,14 @@ int terminal_columns() {
     if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info) == 0) return 80;
     return info.srWindow.Right - info.srWindow.Left + 1;
 }
+
+namespace fd {
+int dup(int f) { return _dup(f); }
+int dup2(int a, int b) { return _dup2(a, b); }
+int close(int f) { return _close(f); }
+int create(const char* path) { return _open(path, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, 0644); }
+std::FILE* open_stream(int f) { return _fdopen(f, "w"); }
+}  // namespace fd
 
 bool divert_stderr(const std::string& path) {
     const int saved = _dup(2);
@@ -83,6 +96,14 @@ int terminal_columns() {
     if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return 80;
     return size.ws_col;
 }
+
+namespace fd {
+int dup(int f) { return ::fcntl(f, F_DUPFD_CLOEXEC, 0); }
+int dup2(int a, int b) { return ::dup2(a, b); }
+int close(int f) { return ::close(f); }
+int create(const char* path) { return ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644); }
+std::FILE* open_stream(int f) { return ::fdopen(f, "w"); }
+}  // namespace fd
 
 bool divert_stderr(const std::string& path) {
     const int saved = ::dup(STDERR_FILENO);
@@ -176,6 +197,38 @@ int task_threads() {
 
 bool InterruptGuard::requested() {
     return g_interrupted.load();
+}
+
+StdoutCapture::StdoutCapture(const std::string& path) : path_(path) {
+    std::fflush(stdout);
+    const int file = fd::create(path.c_str());
+    saved_ = file < 0 ? -1 : fd::dup(1);
+    if (saved_ >= 0 && fd::dup2(file, 1) >= 0) {
+        g_out = fd::open_stream(fd::dup(saved_));
+    } else if (saved_ >= 0) {
+        fd::close(saved_);
+        saved_ = -1;
+    }
+    if (file >= 0) fd::close(file);
+}
+
+StdoutCapture::~StdoutCapture() {
+    finish();
+}
+
+std::string StdoutCapture::finish() {
+    if (saved_ < 0) return std::string();
+    std::fflush(stdout);
+    fd::dup2(saved_, 1);
+    fd::close(saved_);
+    saved_ = -1;
+    if (g_out != nullptr) std::fclose(g_out);
+    g_out = nullptr;
+    std::ifstream in(path_, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    in.close();
+    std::remove(path_.c_str());
+    return text;
 }
 
 }  // namespace cli

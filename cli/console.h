@@ -25,6 +25,26 @@ std::FILE* err();
 // Sends file descriptor 2 to `path` (appended). False when it could not.
 bool divert_stderr(const std::string& path);
 
+// The program's own standard output (the progress line): the real one also
+// while a StdoutCapture is active.
+std::FILE* out();
+
+// While one lives, what is written to file descriptor 1 (libcurl's default
+// output of a transfer's answer) goes to a file; out() stays the terminal.
+class StdoutCapture {
+public:
+    explicit StdoutCapture(const std::string& path);
+    ~StdoutCapture();
+    StdoutCapture(const StdoutCapture&) = delete;
+    StdoutCapture& operator=(const StdoutCapture&) = delete;
+    // Ends the capture (once) and returns what was written.
+    std::string finish();
+
+private:
+    std::string path_;
+    int saved_ = -1;
+};
+
 // While one lives, a terminal on stdin hands over single key presses, not
 // echoed and without waiting for Enter; a no-op when stdin is no terminal.
 class KeyInput {

@@ -68,15 +68,15 @@ void ProgressBar::update(const ProgressSample& sample, bool force) {
     std::string line = render(sample);
     const auto columns = static_cast<size_t>(terminal_columns());
     if (line.size() >= columns) line.resize(columns - 1);
-    std::fputs(("\r" + line + "\x1b[K").c_str(), stdout);
-    std::fflush(stdout);
+    std::fputs(("\r" + line + "\x1b[K").c_str(), out());
+    std::fflush(out());
     drawn_ = true;
 }
 
 void ProgressBar::close() {
     if (!drawn_) return;
-    std::fputs("\n", stdout);
-    std::fflush(stdout);
+    std::fputs("\n", out());
+    std::fflush(out());
     drawn_ = false;
 }
 

@@ -1,6 +1,8 @@
 #include <filesystem>
+#include <memory>
 
 #include "calls.h"
+#include "console.h"
 #include "host.h"
 #include "request_options.h"
 
@@ -101,9 +103,12 @@ TaskResult upload(const UploadRequest& r, ProgressBar& bar) {
     static auto* const threaded = new std::vector<Kept>();
     TaskEvents local(TaskEvents::Kind::Upload);
     TaskEvents& events = r.mode == Mode::Threaded ? *new TaskEvents(TaskEvents::Kind::Upload) : local;
+    std::unique_ptr<StdoutCapture> answer;
     if (r.mode == Mode::Threaded) {
         // The worker hands the server's answer to libcurl's default output,
-        // this program's standard output.
+        // this process's standard output: it is taken from there, so that
+        // it reaches the user like the asynchronous upload's.
+        answer = std::make_unique<StdoutCapture>(config_dir() + "log/upload-answer.tmp");
         const int64_t fd = lib.quillnet_upload_urlfile_ex(r.url.c_str(), r.path.c_str(), &events, on_task_event);
         threaded->push_back({fd, &events});
         check_started(fd);
@@ -123,8 +128,8 @@ TaskResult upload(const UploadRequest& r, ProgressBar& bar) {
         result.stopped = lib.quillnet_stop_upload_asyn_urlfile(fd);
     }
     bar.close();
-    result.bytes = r.mode == Mode::Threaded ? events.bytes.load() : size_on_disk(r.path);
-    result.answer = events.take_answer();
+    result.bytes = size_on_disk(r.path);
+    result.answer = answer ? answer->finish() : events.take_answer();
     result.seconds = timer.seconds();
     return result;
 }

@@ -118,6 +118,7 @@ TaskResult upload(const UploadRequest& r, ProgressBar& bar) {
         result.outcome = watch.run();
     } else {
         const std::string doc = option_document(r.headers);
+        events.total = size_on_disk(r.path);
         const int64_t fd = lib.quillnet_upload_asyn_urlfile(r.url.c_str(), r.path.c_str(), nullptr, 0, 2, 2,
                                                             doc.c_str(), body_length(doc), &events, on_task_event);
         check_started(fd);
@@ -141,6 +142,7 @@ TaskResult submit_multipart_task(const std::string& url, const std::vector<FormP
     TaskResult result;
     Timer timer;
     TaskEvents events(TaskEvents::Kind::Upload);
+    for (const FormPart& p : parts) events.total += p.data.size();
     FormDescription description(parts);
     const std::string doc = headers.empty() ? std::string() : option_document(headers);
     const int64_t fd = lib.quillnet_submit_multipart_asyn(url.c_str(), description.get(), 1, 2, 2,
@@ -153,7 +155,7 @@ TaskResult submit_multipart_task(const std::string& url, const std::vector<FormP
     result.outcome = watch.run();
     result.stopped = lib.quillnet_stop_multipart_asyn(fd);
     bar.close();
-    for (const FormPart& p : parts) result.bytes += p.data.size();
+    result.bytes = events.total;
     result.answer = events.take_answer();
     result.seconds = timer.seconds();
     return result;

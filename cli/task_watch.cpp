@@ -62,6 +62,8 @@ ProgressSample TaskWatch::sample() const {
     s.percent = percent();
     s.bytes = events_.bytes;
     s.total = events_.total;
+    // The asynchronous uploads report only a percent of what they send.
+    if (s.bytes == 0 && s.total > 0 && s.percent > 0) s.bytes = s.total * static_cast<uint64_t>(s.percent) / 100;
     s.paused = paused_;
     return s;
 }

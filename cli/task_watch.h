@@ -22,7 +22,7 @@ struct TaskEvents {
 
     const Kind kind;
     std::atomic<uint64_t> bytes{0};        // received (downloads) or sent (threaded upload)
-    std::atomic<uint64_t> total{0};        // to send (threaded upload)
+    std::atomic<uint64_t> total{0};        // to send (uploads), when known
     std::atomic<int> percent{-1};          // last progress event
     std::atomic<int> done{-1};             // end event: 0 success, 1 failure
     std::atomic<int64_t> last_event_ms{0}; // when anything was last reported

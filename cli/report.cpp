@@ -308,7 +308,7 @@ const char kScript[] = R"(
   for (var t = 0; t <= span; t += step) {
     var x = left + t * scale;
     el('line', {x1: x, x2: x, y1: 14, y2: top + lanes.length * laneH, 'class': 'grid'});
-    el('text', {x: x + 2, y: 11, 'class': 'axis'}, t >= 1000 ? (t / 1000) + ' s' : t + ' ms');
+    if (x + 40 < left + width) el('text', {x: x + 2, y: 11, 'class': 'axis'}, t >= 1000 ? (t / 1000) + ' s' : t + ' ms');
   }
   lanes.forEach(function (thread, i) {
     el('text', {x: 4, y: top + i * laneH + 15, 'class': 'lane'},

@@ -185,14 +185,14 @@ TEST(OutOfMemory, EveryFailedAllocationEndsInTheFailureValue) {
     }
     // The task starts, on the caller's thread: a handle, or -1 with nothing
     // taken. The workers' own allocations are not made to fail here.
-    const std::string file = config.write("up", "data");
+    const std::string source = config.write("up", "data");
     qntest::Form parts;
     parts.add(WEB_PART_SENDFILE, "a.bin", "xyz").add(WEB_PART_FIELD, "f", "v");
     const int doc_len = static_cast<int>(std::strlen(doc));
     const std::pair<std::function<int64_t()>, int (*)(int64_t)> starts[] = {
-        {[&] { return quillnet_upload_urlfile_ex(plain.c_str(), file.c_str(), nullptr, nullptr); }, nullptr},
+        {[&] { return quillnet_upload_urlfile_ex(plain.c_str(), source.c_str(), nullptr, nullptr); }, nullptr},
         {[&] {
-             return quillnet_upload_asyn_urlfile(plain.c_str(), file.c_str(), "b", 1, 2, 2, doc, doc_len, nullptr,
+             return quillnet_upload_asyn_urlfile(plain.c_str(), source.c_str(), "b", 1, 2, 2, doc, doc_len, nullptr,
                                                  nullptr);
          },
          quillnet_stop_upload_asyn_urlfile},

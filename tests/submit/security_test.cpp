@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -77,7 +78,20 @@ void on_task(void*, int event, void* data, unsigned int, void* user_data) {
     if (event == TASK_EVENT_DONE) static_cast<std::atomic<int>*>(user_data)->store(*static_cast<int*>(data));
 }
 
+// Starts an asynchronous task with `start` (its handle, or -1), waits for its
+// end event and stops it: whether it ended in success.
+bool asynchronous(const std::function<int64_t(std::atomic<int>*)>& start, int (*stop)(int64_t)) {
+    std::atomic<int> done{-1};
+    const int64_t fd = start(&done);
+    if (fd == -1) return false;
+    for (int i = 0; i < 2000 && done.load() < 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    stop(fd);
+    return done.load() == 0;
+}
+
 std::vector<Family> families(const std::string& file, const std::string& log) {
+    const std::string source = file + ".sent";  // what the uploads send
+    std::ofstream(source) << "sent";
     auto submit = [](std::function<int(const char*, Body&)> call) {
         return [call](const std::string& u, std::string* got) {
             Body b;
@@ -131,13 +145,39 @@ std::vector<Family> families(const std::string& file, const std::string& log) {
          }},
         {"asynchronous download", false, 1,
          [file](const std::string& u, std::string* got) {
-             std::atomic<int> done{-1};
-             const int64_t fd =
-                 quillnet_download_asyn_urlfile(u.c_str(), file.c_str(), nullptr, 0, 1, 1, nullptr, 0, &done, &on_task);
-             for (int i = 0; i < 2000 && done.load() < 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-             quillnet_stop_download_asyn_urlfile(fd);
+             const bool ok = asynchronous(
+                 [&](std::atomic<int>* done) {
+                     return quillnet_download_asyn_urlfile(u.c_str(), file.c_str(), nullptr, 0, 1, 1, nullptr, 0, done,
+                                                           &on_task);
+                 },
+                 quillnet_stop_download_asyn_urlfile);
              *got = read_or_none(file);
-             return done.load() == 0;
+             return ok;
+         }},
+        // The uploads send a file of their own; nothing comes back to check.
+        {"threaded upload", false, -1,
+         [log, source](const std::string& u, std::string*) {
+             quillnet_upload_urlfile_ex(u.c_str(), source.c_str(), nullptr, nullptr);
+             return qntest::wait_for_log_line(log, "curl_easy_perform(curl) != CURLE_OK," + u.substr(0, 4)).empty();
+         }},
+        {"asynchronous upload", false, 1,
+         [source](const std::string& u, std::string*) {
+             return asynchronous(
+                 [&](std::atomic<int>* done) {
+                     return quillnet_upload_asyn_urlfile(u.c_str(), source.c_str(), nullptr, 0, 2, 0, nullptr, 0, done,
+                                                         &on_task);
+                 },
+                 quillnet_stop_upload_asyn_urlfile);
+         }},
+        {"asynchronous multipart", false, 1,
+         [](const std::string& u, std::string*) {
+             Form form;
+             form.add(WEB_PART_FIELD, "k", "v");
+             return asynchronous(
+                 [&](std::atomic<int>* done) {
+                     return quillnet_submit_multipart_asyn(u.c_str(), form.get(), 0, 2, 1, nullptr, 0, done, &on_task);
+                 },
+                 quillnet_stop_multipart_asyn);
          }},
     };
 }
@@ -206,6 +246,12 @@ TEST_F(Security, LineBreaksNeverReachTheWire) {
          0},
         {"field name", [&](Body& b) { return multipart(field, nullptr, b); }, -1,
          {"35 web_part name with CR or LF, request not sent"}, 0},
+        {"field name, asynchronous",
+         [&](Body&) {
+             return static_cast<int>(quillnet_submit_multipart_asyn(u.c_str(), field.get(), 0, 2, 1, nullptr, 0,
+                                                                    nullptr, nullptr));
+         },
+         -1, {"35 web_part name with CR or LF, request not sent"}, 0},
         {"file name", [&](Body& b) { return multipart(file, nullptr, b); }, -1,
          {"35 web_part name with CR or LF, request not sent"}, 0},
         {"name without end", [&](Body& b) { return multipart(unterminated, nullptr, b); }, -1,

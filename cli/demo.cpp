@@ -101,11 +101,9 @@ void Walk::submits(const DemoHttpServer& http) {
                                          {WEB_PART_FILE, "report.csv", "region,total\neast,42\nwest,17\n"}};
     const MultipartResult m = submit_multipart(http.url("/upload"), parts, {}, 10);
     line("POST /upload, a field and a file", shown(m.body), m.rc == 0 && m.body.find("report.csv") != std::string::npos);
-    if (library().has_multipart_task()) {
-        ProgressBar bar("  multipart", live_);
-        const TaskResult t = submit_multipart_task(http.url("/upload"), parts, {}, bar);
-        line("the same on a task (submit_multipart_asyn)", shown(t.answer), t.outcome == Outcome::Completed);
-    }
+    ProgressBar bar("  multipart", live_);
+    const TaskResult t = submit_multipart_task(http.url("/upload"), parts, {}, bar);
+    line("the same on a task (submit_multipart_asyn)", shown(t.answer), t.outcome == Outcome::Completed);
 }
 
 std::string Walk::task_outcome(const TaskResult& r, const std::string& path, size_t expected) {
@@ -169,10 +167,6 @@ void Walk::downloads(const DemoHttpServer& http, const DemoFtpServer& ftp) {
 
 void Walk::uploads(const DemoHttpServer& http) {
     step("5. Uploads of a 2 MiB file as a multipart post");
-    if (!library().has_uploads()) {
-        std::printf("  skipped: this build of the library has no upload exports yet\n");
-        return;
-    }
     UploadRequest r;
     r.url = http.url("/upload");
     r.path = files_ + "upload.bin";

@@ -41,11 +41,6 @@ std::basic_string<mj::wchar> to_wide(const std::string& ascii) {
     return std::basic_string<mj::wchar>(ascii.begin(), ascii.end());
 }
 
-std::string missing_message(const char* family, const std::string& names) {
-    return "this build of the library has no " + std::string(family) + " exports yet (" + names +
-           "missing)";
-}
-
 // The library's debugger output (the log configuration report, module
 // load failures) and libcurl's verbose trace, which the asynchronous
 // transfers switch on, go to the process's standard error; they go to a
@@ -73,8 +68,6 @@ Library load_library() {
     if (lib.name == nullptr) missing += #name " ";
     QN_CLI_REQUIRED_EXPORTS(QN_CLI_BIND)
     if (!missing.empty()) throw Failure{kExitNoLibrary, file + " lacks " + missing};
-    QN_CLI_UPLOAD_EXPORTS(QN_CLI_BIND)
-    QN_CLI_MULTIPART_TASK_EXPORTS(QN_CLI_BIND)
 #undef QN_CLI_BIND
 
     // The log marks every transfer made on the host's user-interface
@@ -93,34 +86,6 @@ Library load_library() {
 }
 
 }  // namespace
-
-bool Library::has_uploads() const {
-    bool all = true;
-#define QN_CLI_HAS(name) all = all && name != nullptr;
-    QN_CLI_UPLOAD_EXPORTS(QN_CLI_HAS)
-    return all;
-}
-
-bool Library::has_multipart_task() const {
-    bool all = true;
-    QN_CLI_MULTIPART_TASK_EXPORTS(QN_CLI_HAS)
-#undef QN_CLI_HAS
-    return all;
-}
-
-void Library::require_uploads() const {
-    std::string names;
-#define QN_CLI_NAME_IF_MISSING(name) if (name == nullptr) names += #name " ";
-    QN_CLI_UPLOAD_EXPORTS(QN_CLI_NAME_IF_MISSING)
-    if (!names.empty()) throw Failure{kExitNoLibrary, missing_message("upload", names)};
-}
-
-void Library::require_multipart_task() const {
-    std::string names;
-    QN_CLI_MULTIPART_TASK_EXPORTS(QN_CLI_NAME_IF_MISSING)
-#undef QN_CLI_NAME_IF_MISSING
-    if (!names.empty()) throw Failure{kExitNoLibrary, missing_message("asynchronous multipart", names)};
-}
 
 Library& library() {
     static Library lib = load_library();

@@ -32,16 +32,12 @@ namespace cli {
     X(quillnet_control_download_asyn_urlfile)    \
     X(quillnet_getpos_download_asyn_urlfile)     \
     X(quillnet_stop_download_asyn_urlfile)       \
-    X(quillnet_clear_cache)
-
-#define QN_CLI_UPLOAD_EXPORTS(X)                 \
+    X(quillnet_clear_cache)                      \
     X(quillnet_upload_urlfile_ex)                \
     X(quillnet_getpos_upload_urlfile)            \
     X(quillnet_upload_asyn_urlfile)              \
     X(quillnet_stop_upload_asyn_urlfile)         \
-    X(quillnet_getpos_upload_asyn_urlfile)
-
-#define QN_CLI_MULTIPART_TASK_EXPORTS(X)         \
+    X(quillnet_getpos_upload_asyn_urlfile)       \
     X(quillnet_submit_multipart_asyn)            \
     X(quillnet_stop_multipart_asyn)              \
     X(quillnet_getpos_multipart_asyn)
@@ -62,16 +58,8 @@ constexpr int kExitInterrupted = 130;
 struct Library {
 #define QN_CLI_SLOT(name) decltype(&::name) name = nullptr;
     QN_CLI_REQUIRED_EXPORTS(QN_CLI_SLOT)
-    QN_CLI_UPLOAD_EXPORTS(QN_CLI_SLOT)
-    QN_CLI_MULTIPART_TASK_EXPORTS(QN_CLI_SLOT)
 #undef QN_CLI_SLOT
 
-    bool has_uploads() const;
-    bool has_multipart_task() const;
-    // Throws a Failure naming the missing exports when the library lacks
-    // the upload exports (or the multipart task's).
-    void require_uploads() const;
-    void require_multipart_task() const;
 };
 
 // Loads the library beside the executable, binds its exports, registers

@@ -90,7 +90,6 @@ TaskResult download(const DownloadRequest& r, ProgressBar& bar, const TurnHook& 
 
 TaskResult upload(const UploadRequest& r, ProgressBar& bar) {
     Library& lib = library();
-    lib.require_uploads();
     TaskResult result;
     Timer timer;
     // No stop exists for the threaded upload: its worker is never joined and
@@ -138,7 +137,6 @@ TaskResult upload(const UploadRequest& r, ProgressBar& bar) {
 TaskResult submit_multipart_task(const std::string& url, const std::vector<FormPart>& parts,
                                  const std::vector<std::string>& headers, ProgressBar& bar) {
     Library& lib = library();
-    lib.require_multipart_task();
     TaskResult result;
     Timer timer;
     TaskEvents events(TaskEvents::Kind::Upload);

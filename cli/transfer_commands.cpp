@@ -122,7 +122,6 @@ int run_upload(const UploadOptions& o) {
     if (r.mode == Mode::Threaded && !o.headers.empty()) throw Failure{kExitUsage, "the threaded upload takes no headers"};
     r.headers = o.headers;
     r.stall = std::chrono::milliseconds(static_cast<int64_t>(o.stall * 1000));
-    library().require_uploads();
 
     const uint64_t log_offset = log_size();
     InterruptGuard interrupts;

@@ -7,6 +7,7 @@
 
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "cli_run.h"
 #include "file_server.h"
@@ -56,7 +57,19 @@ protected:
             for (const auto& f : req.files) parts += f.first + "(" + f.second.filename + ")=" + f.second.content + ";";
             res.set_content(parts, "text/plain");
         });
+        s.Post("/up", [this](const httplib::Request& req, httplib::Response& res) {
+            std::string content = req.get_file_value("sendfile").content;
+            res.set_content("stored " + std::to_string(content.size()), "text/plain");
+            const std::lock_guard<std::mutex> hold(upload_lock_);
+            uploaded_ = std::move(content);
+        });
         server_.start();
+    }
+
+    // What the server's thread stored for "/up".
+    std::string uploaded() {
+        const std::lock_guard<std::mutex> hold(upload_lock_);
+        return std::exchange(uploaded_, std::string());
     }
 
     CliResult run(const Args& args) { return cli_.run(args); }
@@ -64,6 +77,8 @@ protected:
 
     qntest::TempDir dir_;
     Cli cli_{dir_.path()};
+    std::mutex upload_lock_;
+    std::string uploaded_;
     qntest::HttpServer server_;
 };
 
@@ -236,26 +251,12 @@ TEST_F(CliTest, CtrlCStopsAnAsynchronousDownloadThroughTheLibrary) {
 
 TEST_F(CliTest, UploadsThreadedAndAsynchronous) {
     const std::string file = dir_.write("u.bin", qntest::pattern(500000));
-    // The server's thread stores, the test reads once the program has ended.
-    std::mutex lock;
-    std::string received;
-    server_.server().Post("/up", [&](const httplib::Request& req, httplib::Response& res) {
-        std::string content = req.get_file_value("sendfile").content;
-        res.set_content("stored " + std::to_string(content.size()), "text/plain");
-        const std::lock_guard<std::mutex> hold(lock);
-        received = std::move(content);
-    });
     for (const char* mode : {"threaded", "async"}) {
-        {
-            const std::lock_guard<std::mutex> hold(lock);
-            received.clear();
-        }
         const CliResult r = run({"upload", url("/up"), file, "-m", mode});
         SCOPED_TRACE(show(r));
         EXPECT_EQ(r.code, 0);
         EXPECT_NE(r.out.find("stored 500000"), std::string::npos);
-        const std::lock_guard<std::mutex> hold(lock);
-        EXPECT_TRUE(received == qntest::pattern(500000));
+        EXPECT_TRUE(uploaded() == qntest::pattern(500000));
     }
 }
 

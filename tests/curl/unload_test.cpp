@@ -8,10 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "http_server.h"
 #include "log_file.h"
@@ -56,7 +58,15 @@ std::string load_use_unload() {
     server.keep_alive(30);
     server.start();
     log.records();
-    const size_t threads = count_threads();
+    // The server starts its pool of workers only once it is listening, on
+    // its own thread: the count waits until that has settled.
+    size_t threads = count_threads();
+    for (int still = 0, i = 0; still < 5 && i < 200; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const size_t now = count_threads();
+        still = now == threads ? still + 1 : 0;
+        threads = now;
+    }
     void* lib = ::dlopen((qn::platform::executable_dir() + "libquillnet.so").c_str(), RTLD_NOW | RTLD_LOCAL);
     if (lib == nullptr) return std::string("dlopen: ") + ::dlerror();
     using Submit = int (*)(const char*, int, const char*, int, char**, int*);

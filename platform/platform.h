@@ -53,6 +53,11 @@ uint32_t current_thread_id();
 // The process's main thread.
 uint32_t main_thread_id();
 
+// Gives the calling thread an ASCII name for debuggers and process
+// listings (Linux keeps the first 15 characters). Where the system has no
+// thread names (Windows before 10), nothing happens.
+void name_current_thread(const char* name);
+
 // Debugger output: OutputDebugStringA on Windows, stderr elsewhere.
 void debug_output(const char* text);
 

@@ -1,6 +1,7 @@
 #include "platform.h"
 
 #include <dlfcn.h>
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -127,6 +128,15 @@ std::string executable_dir() {
 
 uint32_t current_thread_id() {
     return static_cast<uint32_t>(::syscall(SYS_gettid));
+}
+
+void name_current_thread(const char* name) {
+#if defined(__linux__)
+    // Longer names are refused: the first 15 characters are kept.
+    if (name != nullptr) ::pthread_setname_np(::pthread_self(), std::string(name).substr(0, 15).c_str());
+#else
+    (void)name;
+#endif
 }
 
 uint32_t main_thread_id() {

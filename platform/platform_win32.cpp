@@ -130,6 +130,17 @@ uint32_t main_thread_id() {
     return id;
 }
 
+void name_current_thread(const char* name) {
+    // SetThreadDescription came with Windows 10 (1607): looked up, so that
+    // the library still loads on older systems.
+    using SetDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+    static const auto set = reinterpret_cast<SetDescription>(
+        find_symbol(find_loaded_module("kernel32.dll"), "SetThreadDescription"));
+    if (set == nullptr || name == nullptr) return;
+    const std::string narrow(name);
+    set(::GetCurrentThread(), std::wstring(narrow.begin(), narrow.end()).c_str());
+}
+
 void debug_output(const char* text) {
     if (text != nullptr) ::OutputDebugStringA(text);
 }

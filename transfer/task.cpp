@@ -6,10 +6,6 @@
 #include "platform/platform.h"
 #include "platform/thread_safety.h"
 
-#if defined(__linux__)
-#include <pthread.h>
-#endif
-
 namespace qn {
 namespace transfer {
 
@@ -18,10 +14,8 @@ TaskThread* TaskThread::create(Proc proc, void* arg) noexcept {
     if (thread == nullptr) return nullptr;
     try {
         thread->thread_ = std::thread([proc, arg] {
-#if defined(__linux__)
             // Named, so that a host's debugger and ps tell task workers apart.
-            pthread_setname_np(pthread_self(), kTaskThreadName);
-#endif
+            platform::name_current_thread(kTaskThreadName);
             proc(arg);
         });
     } catch (...) {  // no thread (std::system_error) or no memory for its state

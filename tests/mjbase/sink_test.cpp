@@ -37,11 +37,14 @@ struct Line {
     std::string text;
 };
 
+// The expression reads the stamp only: libstdc++ matches by recursion, a
+// level per character, and a record of several thousand characters would
+// overflow a Windows thread's 1 MB stack.
 Line Parse(const std::string& text) {
-    static const std::regex format(R"((\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)\.\d{3} \[(\d+)\] \[(\d+)\] (.*))");
+    static const std::regex format(R"((\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)\.\d{3} \[(\d+)\] \[(\d+)\] )");
     std::smatch m;
-    if (!std::regex_match(text, m, format)) return Line{};
-    return Line{m[1], static_cast<uint32_t>(std::stoul(m[2])), static_cast<uint32_t>(std::stoul(m[3])), m[4]};
+    if (!std::regex_search(text, m, format, std::regex_constants::match_continuous)) return Line{};
+    return Line{m[1], static_cast<uint32_t>(std::stoul(m[2])), static_cast<uint32_t>(std::stoul(m[3])), m.suffix()};
 }
 
 std::vector<std::string> Lines(const std::string& path) {
@@ -114,11 +117,6 @@ TEST_F(MJBaseLogSink, StampsLocalTimeAndTheWritersThreadAndFlushesLoneRecords) {
 // Whatever a record holds, it is one line that reads back to the record,
 // and one larger than the file limit gets a file of its own.
 TEST_F(MJBaseLogSink, EscapesRecordsIntoSingleLinesAndReplacesBadText) {
-#if defined(_WIN32)
-    // Under Wine this case never ends (it rotates the file around a record
-    // larger than the limit); not yet understood.
-    GTEST_SKIP() << "hangs under Wine, under investigation";
-#endif
     auto converter = create<IMJTextConverter>(CLSID_MJTextConverter);
     const std::string bad8 = "ret:\xFF kept after the bad byte, code 0\n";
     wchar wide[64];
@@ -176,11 +174,6 @@ TEST_F(MJBaseLogSink, EachModuleNameHasItsOwnFileAndOptions) {
 }
 
 TEST_F(MJBaseLogSink, RotatesAndDeletesOldFilesWhileThreadsWrite) {
-#if defined(_WIN32)
-    // Under Wine the rotations' renames fail for a while now and then, and
-    // a file grows past the limit meanwhile; not yet understood.
-    GTEST_SKIP() << "rotation renames fail now and then under Wine, under investigation";
-#endif
     const auto now = fs::file_time_type::clock::now();
     const auto days_ago = [now](int n) { return now - std::chrono::hours(24 * n); };
     const std::tuple<const char*, int, bool> prepared[] = {  // name, age in days, survives

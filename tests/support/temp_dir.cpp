@@ -8,6 +8,8 @@
 #include <sstream>
 
 #if defined(_WIN32)
+#include <windows.h>
+
 #include <random>
 #endif
 
@@ -50,10 +52,26 @@ std::string TempDir::write(const std::string& name, const std::string& content) 
 }
 
 std::string read_file(const std::string& path) {
+#if defined(_WIN32)
+    // Opened as log viewers open a log, sharing even deletion: Windows
+    // refuses to rename a file while a handle without that sharing is open,
+    // and a log read here must stay free to rotate under its writer.
+    HANDLE file = ::CreateFileW(fs::u8path(path).c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    std::string text;
+    if (file == INVALID_HANDLE_VALUE) return text;
+    char buf[65536];
+    DWORD got = 0;
+    while (::ReadFile(file, buf, sizeof buf, &got, nullptr) && got > 0) text.append(buf, got);
+    ::CloseHandle(file);
+    return text;
+#else
     std::ifstream in(fs::u8path(path), std::ios::binary);
     std::ostringstream ss;
     ss << in.rdbuf();
     return ss.str();
+#endif
 }
 
 bool file_exists(const std::string& path) {

@@ -138,8 +138,8 @@ EOF
       -DBUILD_GMOCK=ON -Dgtest_force_shared_crt=ON
     # libcurl.dll as a Windows host ships it: Schannel for TLS, nothing
     # else linked in, and only the protocols quillnet has exports for.
-    # Authentication is curl's own rather than SSPI's, which Wine lacks
-    # for Digest.
+    # Schannel brings SSPI with it whatever CURL_WINDOWS_SSPI says, and
+    # Digest goes through SSPI, which Wine lacks: Digest tests skip there.
     local off=()
     for p in DICT FILE GOPHER IMAP LDAP LDAPS MQTT POP3 RTSP SMB SMTP TELNET TFTP; do
       off+=("-DCURL_DISABLE_$p=ON")
@@ -195,34 +195,42 @@ build_project() {  # arch prefix build-dir cmake-options...
   cmake --build "$build" -j"$jobs"
 }
 
-ftp_pid=""
+ftp_pids=()
 stop_servers() {
-  if [ -n "$ftp_pid" ]; then
-    kill "$ftp_pid" 2>/dev/null || true
-    wait "$ftp_pid" 2>/dev/null || true
-    ftp_pid=""
-  fi
+  local pid
+  for pid in "${ftp_pids[@]}"; do
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  ftp_pids=()
   wineserver -k 2>/dev/null || true
 }
 
-# The tests' FTP server: pyftpdlib is a Linux Python program, which a test
-# under Wine cannot start, so it is started here, serving Wine's folder for
-# temporary files, where every test makes its folders. The tests learn its
-# address and the served folder's Windows path from the environment.
-start_ftp_server() {
+# The tests' FTP servers: pyftpdlib is a Linux Python program, which a test
+# under Wine cannot start, so they are started here, serving Wine's folder
+# for temporary files, where every test makes its folders: one to anonymous
+# users, one only to a user with a password. The tests learn their
+# addresses, the login and the served folder's Windows path from the
+# environment.
+start_ftp_servers() {
   # The distribution's interpreter, which has the pyftpdlib package.
-  local python=/usr/bin/python3 win_temp unix_temp port
+  local python=/usr/bin/python3 win_temp unix_temp port name login=alice:secret
   win_temp=$(wine cmd /c 'echo %TEMP%' | tr -d '\r')
   unix_temp=$(winepath -u "$win_temp" | tr -d '\r')
   mkdir -p "$unix_temp"
-  port=$("$python" -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-  "$python" -m pyftpdlib -i 127.0.0.1 -p "$port" -d "$unix_temp" >/dev/null 2>&1 &
-  ftp_pid=$!
-  for _ in $(seq 100); do
-    "$python" -c "import socket; socket.create_connection(('127.0.0.1', $port), 1)" 2>/dev/null && break
-    sleep 0.1
+  for name in QN_TEST_FTP_SERVER QN_TEST_FTP_LOGIN_SERVER; do
+    port=$("$python" -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    local args=(-i 127.0.0.1 -p "$port" -d "$unix_temp")
+    [ "$name" = QN_TEST_FTP_LOGIN_SERVER ] && args+=(-u "${login%%:*}" -P "${login#*:}")
+    "$python" -m pyftpdlib "${args[@]}" >/dev/null 2>&1 &
+    ftp_pids+=($!)
+    for _ in $(seq 100); do
+      "$python" -c "import socket; socket.create_connection(('127.0.0.1', $port), 1)" 2>/dev/null && break
+      sleep 0.1
+    done
+    export "$name=127.0.0.1:$port"
   done
-  export QN_TEST_FTP_SERVER="127.0.0.1:$port"
+  export QN_TEST_FTP_LOGIN="$login"
   export QN_TEST_FTP_ROOT="$win_temp"
 }
 
@@ -231,7 +239,7 @@ run_tests() {  # build-dir
   log="$build/ctest.log"
   say "running the tests under Wine"
   wineserver -p || true  # one server for the whole run (or the one already up)
-  start_ftp_server
+  start_ftp_servers
   trap stop_servers EXIT
   local rc=0
   (cd "$build" && ctest --output-on-failure -j"$jobs") | tee "$log" || rc=$?

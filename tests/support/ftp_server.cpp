@@ -10,10 +10,12 @@
 namespace qntest {
 
 // A test under Wine cannot start the Linux Python that runs pyftpdlib, so
-// scripts/test-windows.sh starts one server for the whole run, serving the
-// folder where the tests make their temporary folders. It names the server
-// in $QN_TEST_FTP_SERVER (host:port) and the served folder, as Windows sees
-// it, in $QN_TEST_FTP_ROOT. A test's root folder must lie inside it.
+// scripts/test-windows.sh starts two servers for the whole run, serving the
+// folder where the tests make their temporary folders: one to anonymous
+// users, named in $QN_TEST_FTP_SERVER (host:port), and one only to the user
+// and password in $QN_TEST_FTP_LOGIN (user:password), named in
+// $QN_TEST_FTP_LOGIN_SERVER. The served folder, as Windows sees it, is in
+// $QN_TEST_FTP_ROOT. A test's root folder must lie inside it.
 
 namespace {
 
@@ -39,11 +41,11 @@ FtpServer::~FtpServer() {
 }
 
 bool FtpServer::start() {
-    if (!user_.empty()) {
-        ADD_FAILURE() << "the FTP server under Wine serves anonymous users only";
+    if (!user_.empty() && env("QN_TEST_FTP_LOGIN") != user_ + ":" + password_) {
+        ADD_FAILURE() << "the FTP server under Wine serves " << env("QN_TEST_FTP_LOGIN") << ", not " << user_;
         return false;
     }
-    const std::string server = env("QN_TEST_FTP_SERVER");
+    const std::string server = env(user_.empty() ? "QN_TEST_FTP_SERVER" : "QN_TEST_FTP_LOGIN_SERVER");
     const std::string served = folder(env("QN_TEST_FTP_ROOT"));
     const std::string root = folder(root_);
     const size_t colon = server.rfind(':');

@@ -1,7 +1,7 @@
 // A real FTP server on 127.0.0.1 for tests: pyftpdlib, run by the system's
 // Python as a child process, serving a folder to anonymous users, or only
-// to one user with a password when they are given. (Under Wine: one
-// anonymous server that scripts/test-windows.sh starts for the whole run.)
+// to one user with a password when they are given. (Under Wine: the two
+// servers that scripts/test-windows.sh starts for the whole run.)
 #ifndef QN_TEST_FTP_SERVER_H
 #define QN_TEST_FTP_SERVER_H
 

@@ -15,6 +15,7 @@
 #include "api/export_guard.h"
 #include "curl/libcurl_wrapper.h"
 #include "curl/transfer.h"
+#include "file_server.h"
 #include "log_file.h"
 #include "raw_http_server.h"
 #include "submit/param_doc.h"
@@ -126,12 +127,7 @@ TEST(OptionDocument, DigestModeKeepsCredentialsOffTheHeaderList) {
     for (const curl_slist* l = transfer.headers().get(); l != nullptr; l = l->next) lines.push_back(l->data);
     EXPECT_EQ(lines, (Lines{"X-A: 1", "42", "auth_digestX: 2", "Auth_digest:c:d", "X-B: 3"}));
 
-#if defined(_WIN32)
-    // libcurl with Schannel answers Digest through SSPI, which Wine lacks.
-    if (::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr) {
-        GTEST_SKIP() << "Digest through SSPI: not in Wine";
-    }
-#endif
+    if (!qntest::libcurl_answers_digest()) GTEST_SKIP() << "Digest through SSPI: not in Wine";
     // The credentials drive a real Digest exchange.
     RawHttpServer server([](RawConnection& c) {
         c.send(!c.request().header("Authorization").empty()

@@ -1,6 +1,13 @@
 #include "file_server.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#include <bcrypt.h>
+#else
 #include <openssl/evp.h>
+#endif
+
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
@@ -14,14 +21,29 @@ namespace {
 constexpr size_t kPiece = 4096;
 const std::string kRealm = "quillnet", kNonce = "5f1e0c9d", kUser = "alice", kPassword = "secret";
 
+// MD5 of `text` in lower-case hex: OpenSSL's on Linux, the system's own
+// (CNG) on Windows, which has no OpenSSL.
 std::string md5_hex(const std::string& text) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned char digest[16] = {};
+#if defined(_WIN32)
+    BCRYPT_ALG_HANDLE alg = nullptr;
+    BCRYPT_HASH_HANDLE hash = nullptr;
+    const bool ok = BCryptOpenAlgorithmProvider(&alg, BCRYPT_MD5_ALGORITHM, nullptr, 0) >= 0 &&
+                    BCryptCreateHash(alg, &hash, nullptr, 0, nullptr, 0, 0) >= 0 &&
+                    BCryptHashData(hash, reinterpret_cast<PUCHAR>(const_cast<char*>(text.data())),
+                                   static_cast<ULONG>(text.size()), 0) >= 0 &&
+                    BCryptFinishHash(hash, digest, sizeof digest, 0) >= 0;
+    if (hash != nullptr) BCryptDestroyHash(hash);
+    if (alg != nullptr) BCryptCloseAlgorithmProvider(alg, 0);
+    if (!ok) ADD_FAILURE() << "no MD5 from BCrypt";
+#else
     unsigned int len = 0;
     EVP_Digest(text.data(), text.size(), digest, &len, EVP_md5(), nullptr);
+#endif
     std::string hex;
     char two[3];
-    for (unsigned int i = 0; i < len; ++i) {
-        std::snprintf(two, sizeof(two), "%02x", digest[i]);
+    for (unsigned char byte : digest) {
+        std::snprintf(two, sizeof(two), "%02x", byte);
         hex += two;
     }
     return hex;
@@ -69,6 +91,14 @@ size_t size_of(const httplib::Request& req) {
 }
 
 }  // namespace
+
+bool libcurl_answers_digest() {
+#if defined(_WIN32)
+    return ::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "wine_get_version") == nullptr;
+#else
+    return true;
+#endif
+}
 
 std::string pattern(size_t n, size_t from, size_t count) {
     count = std::min(count, n - std::min(from, n));

@@ -26,6 +26,10 @@ namespace qntest {
 // to another; or `count` of them from `from` on.
 std::string pattern(size_t n, size_t from = 0, size_t count = std::string::npos);
 
+// False under Wine: a Windows libcurl built with Schannel answers Digest
+// through SSPI, which has no Digest package in Wine.
+bool libcurl_answers_digest();
+
 class FileServer {
 public:
     // Over TLS when `tls_dir` (ending in "/") is given.

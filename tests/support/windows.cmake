@@ -5,11 +5,12 @@
 # - Every test executable copies the library's debugger output to stderr
 #   (debugger_output_win32.cpp), where the tests read it.
 # - The loopback servers speak Winsock.
-# - The download tests are left out for now: their file server
-#   (support/file_server.cpp) computes Digest answers with OpenSSL's MD5.
-set(QN_TEST_LEFT_OUT transfer)
+# - The file server's Digest answers take MD5 from the system (bcrypt).
 set(QN_TEST_PLATFORM_SOURCES ${CMAKE_CURRENT_LIST_DIR}/debugger_output_win32.cpp)
-set(QN_TEST_PLATFORM_LIBS ws2_32)
+set(QN_TEST_PLATFORM_LIBS ws2_32 bcrypt)
+
+# No min and max macros from <windows.h> over std::min and std::max.
+add_compile_definitions(NOMINMAX)
 
 # setenv and unsetenv, for every test source.
 add_compile_options("$<$<COMPILE_LANGUAGE:CXX>:-include;${CMAKE_CURRENT_LIST_DIR}/posix_win32.h>")

@@ -3,13 +3,19 @@
 #ifndef QN_TEST_TRANSFER_TASK_FIXTURE_H
 #define QN_TEST_TRANSFER_TASK_FIXTURE_H
 
+#if defined(_WIN32)
+#include <windows.h>
+#include <tlhelp32.h>
+#else
 #include <dirent.h>
+#endif
 
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
 
 #include "fixture.h"
+#include "platform.h"
 #include "transfer/task.h"
 
 // What a task's callback saw, on the worker thread. Read it after the stop,
@@ -56,6 +62,38 @@ bool finished(int64_t fd) {
     return task_core(*reinterpret_cast<Info*>(fd)).finished.load(std::memory_order_relaxed) == 1;
 }
 
+#if defined(_WIN32)
+// The task workers alive in this process, known by their description.
+inline int task_threads() {
+    using GetDescription = HRESULT(WINAPI*)(HANDLE, PWSTR*);
+    static const auto get = reinterpret_cast<GetDescription>(
+        qn::platform::find_symbol(qn::platform::find_loaded_module("kernel32.dll"), "GetThreadDescription"));
+    const std::string ours = qn::transfer::kTaskThreadName;
+    int n = 0;
+    HANDLE snap = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Thread32First(snap, &entry); get != nullptr && more; more = ::Thread32Next(snap, &entry)) {
+        HANDLE thread = entry.th32OwnerProcessID == ::GetCurrentProcessId()
+                            ? ::OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ThreadID) : nullptr;
+        PWSTR name = nullptr;
+        if (thread != nullptr && get(thread, &name) >= 0 && name != nullptr) {
+            n += std::wstring(name) == std::wstring(ours.begin(), ours.end());
+            ::LocalFree(name);
+        }
+        if (thread != nullptr) ::CloseHandle(thread);
+    }
+    ::CloseHandle(snap);
+    return n;
+}
+
+// The process's open handles: files, sockets, threads, events.
+inline size_t open_descriptors() {
+    DWORD n = 0;
+    ::GetProcessHandleCount(::GetCurrentProcess(), &n);
+    return n;
+}
+#else
 // The task workers alive in this process, known by their name.
 inline int task_threads() {
     int n = 0;
@@ -65,14 +103,15 @@ inline int task_threads() {
     return n;
 }
 
-inline size_t count_entries(const char* dir) {
+inline size_t open_descriptors() {
     size_t n = 0;
-    if (DIR* d = opendir(dir)) {
+    if (DIR* d = opendir("/proc/self/fd")) {
         while (readdir(d) != nullptr) ++n;
         closedir(d);
     }
     return n;
 }
+#endif
 
 // Start and stop, again and again, at several moments of a task's life
 // (before the first byte, mid-way, after the end): no worker thread, no
@@ -108,13 +147,13 @@ protected:
         cycles(1);
         ASSERT_TRUE(eventually(settled));
         settle();
-        const size_t fds = count_entries("/proc/self/fd");
+        const size_t fds = open_descriptors();
         const int named = task_threads();
         cycles(200);
         EXPECT_TRUE(eventually([&] { return settled() && task_threads() == named; }));  // every worker joined
         settle();
-        EXPECT_TRUE(eventually([&] { return count_entries("/proc/self/fd") == fds; }))
-            << fds << " descriptors before, now " << count_entries("/proc/self/fd");
+        EXPECT_TRUE(eventually([&] { return open_descriptors() == fds; }))
+            << fds << " descriptors before, now " << open_descriptors();
     }
 };
 

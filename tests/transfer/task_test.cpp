@@ -164,6 +164,7 @@ TEST_F(Task, AsynchronousOnTheWire) {
 }
 
 TEST_F(Task, AsynchronousOutcomes) {
+    if (!qntest::libcurl_answers_digest()) GTEST_SKIP() << "Digest through SSPI: not in Wine";
     struct Case {
         std::string path;
         const char* doc;

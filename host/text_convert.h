@@ -27,11 +27,12 @@ struct TextPiece {
 };
 
 // Wide text in a block that moves without a copy, NUL-terminated: what the
-// logger hands the sink. The text of a record up to about 256 KB lives in a
-// block from a small pool the conversions reuse, so converting a record
+// logger hands the sink. A short record's text lives in a block of the
+// converting thread's own, a longer one's up to about 256 KB in a block
+// from a small pool the conversions reuse, so converting a record
 // allocates nothing (and touches no fresh page) in the common case; a
-// longer one gets a block of its own. Throws std::bad_alloc when no block
-// can be had.
+// longer one gets a block of its own. A WideText therefore ends on the
+// thread that made it. Throws std::bad_alloc when no block can be had.
 class WideText {
 public:
     WideText() = default;
@@ -48,10 +49,12 @@ private:
     friend WideText Utf8ToWideText(const TextPiece* pieces, size_t count);
     void reset();
 
+    enum class Owner { kHeap, kPool, kThread };
+
     mj::wchar* block_ = nullptr;
     size_t size_ = 0;
     size_t capacity_ = 0;
-    bool pooled_ = false;
+    Owner owner_ = Owner::kHeap;
 };
 
 // Utf8ToWide for text of any size, the log records above all: the same

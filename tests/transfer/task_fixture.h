@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
+#include <string>
 
 #include "fixture.h"
 #include "platform.h"
@@ -88,6 +89,8 @@ inline int task_threads() {
 }
 
 // The process's open handles: files, sockets, threads, events.
+inline std::string descriptor_list() { return std::string(); }
+
 inline size_t open_descriptors() {
     DWORD n = 0;
     ::GetProcessHandleCount(::GetCurrentProcess(), &n);
@@ -101,6 +104,16 @@ inline int task_threads() {
         n += qntest::read_file(e.path().string() + "/comm") == std::string(qn::transfer::kTaskThreadName) + "\n";
     }
     return n;
+}
+
+// What each open descriptor refers to, for a failure's message.
+inline std::string descriptor_list() {
+    std::string all;
+    for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        all += " " + e.path().filename().string() + "->" + std::filesystem::read_symlink(e.path(), ec).string();
+    }
+    return all;
 }
 
 inline size_t open_descriptors() {
@@ -153,7 +166,7 @@ protected:
         EXPECT_TRUE(eventually([&] { return settled() && task_threads() == named; }));  // every worker joined
         settle();
         EXPECT_TRUE(eventually([&] { return open_descriptors() == fds; }))
-            << fds << " descriptors before, now " << open_descriptors();
+            << fds << " descriptors before, now " << open_descriptors() << ":" << descriptor_list();
     }
 };
 

@@ -2,8 +2,10 @@
 // server that parses the forms: what it receives, what the callback sees,
 // position, stop, refusals, start/stop cycles. Records are read from the
 // inside for their fields and `finished`.
+#include <chrono>
 #include <cstring>
 #include <set>
+#include <thread>
 
 #include "file_server.h"
 #include "task_fixture.h"
@@ -296,5 +298,13 @@ TEST_F(Cycles, ThreadedUploadsEndAndAreJoined) {
     const std::string file = out_.write("c1", binary(1u << 20));
     run([&](const std::string& url, const std::string&) {
         return quillnet_upload_urlfile_ex(url.c_str(), file.c_str(), nullptr, nullptr);
-    }, [](int64_t) { return 1; }, [] { return task_threads() == 0; });
+    }, [](int64_t) { return 1; }, [] {
+        // A worker just started has not named itself yet: none seen for a
+        // while, not at one glance.
+        for (int i = 0; i < 4; ++i) {
+            if (task_threads() != 0) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        }
+        return true;
+    });
 }

@@ -89,6 +89,9 @@ bool asynchronous(const std::function<int64_t(std::atomic<int>*)>& start, int (*
     return done.load() == 0;
 }
 
+// One export for each way a request is set up; the exports that share a
+// way (ex7 and submit_common with submit_ex, the other uploads with the
+// asynchronous one) set the protocols in the same place.
 std::vector<Family> families(const std::string& file, const std::string& log) {
     const std::string source = file + ".sent";  // what the uploads send
     std::ofstream(source) << "sent";
@@ -110,18 +113,6 @@ std::vector<Family> families(const std::string& file, const std::string& log) {
     return {
         {"ex", false, 1,
          submit([](const char* u, Body& b) { return quillnet_submit_ex(u, 10, "q", 0, &b.ptr, &b.len); })},
-        {"ex7", false, 1, submit([](const char* u, Body& b) {
-             return quillnet_submit_ex7(u, 10, "q", 0, 2, 1, nullptr, &b.ptr, &b.len, nullptr, nullptr, 0, nullptr,
-                                        nullptr, nullptr, nullptr);
-         })},
-        {"common", false, 1, submit([](const char* u, Body& b) {
-             QuillnetSubmitParam param{0, static_cast<int>(sizeof(param)), u, 10, "q", 0, 2, 1};
-             QuillnetSubmitParamEx ex{};
-             ex.size = static_cast<int>(sizeof(ex));
-             ex.ret_buf = &b.ptr;
-             ex.ret_buf_len = &b.len;
-             return quillnet_submit_common(&param, &ex);
-         })},
         {"multipart", false, 1, submit([](const char* u, Body& b) {
              Form form;
              return quillnet_submit_multipart(u, 10, form.add(WEB_PART_FIELD, "k", "v").get(), 0, &b.ptr, &b.len);
@@ -129,9 +120,6 @@ std::vector<Family> families(const std::string& file, const std::string& log) {
         {"ftp listing", true, -1,
          submit([](const char* u, Body& b) { return quillnet_submit_ex2(u, 10, "", 0, 6, &b.ptr, &b.len); })},
         {"download", false, 0, download(quillnet_download_urlfile)},
-        {"download ex3", false, 0, download([](const char* u, const char* path) {
-             return quillnet_download_urlfile_ex3(u, path, R"({"headers":["X-A: 1"]})", "c=1");
-         })},
         {"ftp download", true, -1,
          download([](const char* u, const char* path) { return quillnet_download_ftpfile(u, path, "u", "p"); })},
         {"threaded download", false, -1,
@@ -154,13 +142,7 @@ std::vector<Family> families(const std::string& file, const std::string& log) {
              *got = read_or_none(file);
              return ok;
          }},
-        // The uploads send a file of their own; nothing comes back to check.
-        {"threaded upload", false, -1,
-         [log, source](const std::string& u, std::string* got) {
-             got->clear();
-             quillnet_upload_urlfile_ex(u.c_str(), source.c_str(), nullptr, nullptr);
-             return qntest::wait_for_log_line(log, "curl_easy_perform(curl) != CURLE_OK," + u.substr(0, 4)).empty();
-         }},
+        // The upload sends a file of its own; nothing comes back to check.
         {"asynchronous upload", false, 1,
          [source](const std::string& u, std::string* got) {
              got->clear();
@@ -170,17 +152,6 @@ std::vector<Family> families(const std::string& file, const std::string& log) {
                                                          &on_task);
                  },
                  quillnet_stop_upload_asyn_urlfile);
-         }},
-        {"asynchronous multipart", false, 1,
-         [](const std::string& u, std::string* got) {
-             got->clear();
-             Form form;
-             form.add(WEB_PART_FIELD, "k", "v");
-             return asynchronous(
-                 [&](std::atomic<int>* done) {
-                     return quillnet_submit_multipart_asyn(u.c_str(), form.get(), 0, 2, 1, nullptr, 0, done, &on_task);
-                 },
-                 quillnet_stop_multipart_asyn);
          }},
     };
 }

@@ -1,5 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages quillnet builds and tests with, when missing.
+#   scripts/deps.sh        building, testing, the demo
+#   scripts/deps.sh ship   also what the bundles, their checks, the
+#                          reference and the binary interface check need
 set -euo pipefail
 
 packages=(
@@ -9,6 +12,11 @@ packages=(
   python3 python3-pyftpdlib
   libcli11-dev chromium
 )
+if [ "${1:-}" = ship ]; then
+  # abidw/abidiff, Doxygen, CPack's Debian dependencies (dpkg-shlibdeps,
+  # file), and the package checker.
+  packages+=(abigail-tools doxygen dpkg-dev file lintian)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

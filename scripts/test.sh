@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the plain build, the whole suite again under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the threaded tests under
-# ThreadSanitizer, and the fuzz targets briefly when clang is available.
+# ThreadSanitizer, and the fuzz targets briefly when clang is available;
+# then the Windows build under Wine. Between them the binary interface of the
+# plain build is compared with abi/.
 # QUILLNET_WERROR=ON in the environment (as CI sets it) makes warnings errors.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,6 +20,8 @@ run_suite() {  # name, cmake options...
 }
 
 run_suite default -DCMAKE_BUILD_TYPE=RelWithDebInfo
+echo "=== binary interface ==="
+"$root/scripts/abi-check.sh" "$root/build/default"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite asan -DCMAKE_BUILD_TYPE=Debug -DQUILLNET_SANITIZE=address,undefined -DQUILLNET_BUILD_BENCH=OFF
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \

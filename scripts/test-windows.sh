@@ -16,8 +16,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
 cache=${QUILLNET_WIN_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/quillnet-win}
 arches=${QUILLNET_WIN_ARCHES:-x86_64 i686}
-# Bump when the recipe below changes what lands in the cache.
-recipe=2
+# Bump an architecture's number when the recipe below changes what lands in
+# its cache folder.
+declare -A recipe=([x86_64]=2 [i686]=3)
 started=$SECONDS
 
 export WINEPREFIX="$root/build/wine"
@@ -131,28 +132,24 @@ Version: ${version[cpp-httplib]}
 Cflags: -I\${includedir}
 Libs: -lws2_32
 EOF
-  local curl
-  curl=$(source_dir curl)
   if [ "$arch" = x86_64 ]; then
     cross_cmake "$arch" "$prefix" googletest "$(source_dir googletest)" \
       -DBUILD_GMOCK=ON -Dgtest_force_shared_crt=ON
-    # libcurl.dll as a Windows host ships it: Schannel for TLS, nothing
-    # else linked in, and only the protocols quillnet has exports for.
-    # Schannel brings SSPI with it whatever CURL_WINDOWS_SSPI says, and
-    # Digest goes through SSPI, which Wine lacks: Digest tests skip there.
-    local off=()
-    for p in DICT FILE GOPHER IMAP LDAP LDAPS MQTT POP3 RTSP SMB SMTP TELNET TFTP; do
-      off+=("-DCURL_DISABLE_$p=ON")
-    done
-    cross_cmake "$arch" "$prefix" curl "$curl" \
-      -DBUILD_SHARED_LIBS=ON -DBUILD_CURL_EXE=OFF -DENABLE_MANUAL=OFF -DCURL_LTO=OFF \
-      -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_ZLIB=OFF -DCURL_BROTLI=OFF \
-      -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF -DCURL_USE_LIBSSH2=OFF -DUSE_LIBIDN2=OFF \
-      -DCURL_USE_LIBPSL=OFF -DCURL_WINDOWS_SSPI=OFF -DCMAKE_SHARED_LINKER_FLAGS=-static-libgcc "${off[@]}"
-  else
-    # The 32-bit build compiles and links only: curl's headers are enough.
-    cp -r "$curl/include/curl" "$prefix/include/"
   fi
+  # libcurl.dll as a Windows host ships it: Schannel for TLS, nothing
+  # else linked in, and only the protocols quillnet has exports for.
+  # Schannel brings SSPI with it whatever CURL_WINDOWS_SSPI says, and
+  # Digest goes through SSPI, which Wine lacks: Digest tests skip there.
+  # Both architectures build it: each Windows bundle carries its own.
+  local off=()
+  for p in DICT FILE GOPHER IMAP LDAP LDAPS MQTT POP3 RTSP SMB SMTP TELNET TFTP; do
+    off+=("-DCURL_DISABLE_$p=ON")
+  done
+  cross_cmake "$arch" "$prefix" curl "$(source_dir curl)" \
+    -DBUILD_SHARED_LIBS=ON -DBUILD_CURL_EXE=OFF -DENABLE_MANUAL=OFF -DCURL_LTO=OFF \
+    -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_ZLIB=OFF -DCURL_BROTLI=OFF \
+    -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF -DCURL_USE_LIBSSH2=OFF -DUSE_LIBIDN2=OFF \
+    -DCURL_USE_LIBPSL=OFF -DCURL_WINDOWS_SSPI=OFF -DCMAKE_SHARED_LINKER_FLAGS=-static-libgcc "${off[@]}"
 }
 
 # Sets `prefix` to the cache folder for one architecture, built when missing.
@@ -163,7 +160,7 @@ third_party() {  # arch
   for pkg in "${pkgs[@]}"; do
     key+="${pkg}-${version[$pkg]//:/_}_"
   done
-  key+="gcc-$("$arch-w64-mingw32-gcc-posix" -dumpversion)_r$recipe"
+  key+="gcc-$("$arch-w64-mingw32-gcc-posix" -dumpversion)_r${recipe[$arch]}"
   prefix="$cache/$arch/$key"
   mkdir -p "$cache"
   exec {lock}>"$cache/.lock"
@@ -283,6 +280,7 @@ for arch in $arches; do
     i686)
       build="$root/build/win32"
       build_project "$arch" "$prefix" "$build" -DQUILLNET_BUILD_TESTS=OFF -DQUILLNET_BUILD_BENCH=OFF
+      cp "$prefix/bin/libcurl.dll" "$build/bin/"
       cmake -DLIB="$build/bin/win32_quillnet.dll" -DOBJDUMP=i686-w64-mingw32-objdump \
         -DEXPECTED="$root/tests/frame/exports.txt" -P "$root/tests/frame/check_exports_pe.cmake"
       ;;

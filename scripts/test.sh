@@ -3,7 +3,8 @@
 # AddressSanitizer + UndefinedBehaviorSanitizer, the threaded tests under
 # ThreadSanitizer, and the fuzz targets briefly when clang is available;
 # then the Windows build under Wine. Between them the binary interface of the
-# plain build is compared with abi/.
+# plain build is compared with abi/, and at the end every bundle is made
+# into dist/ from these builds and checked (scripts/package.sh).
 # QUILLNET_WERROR=ON in the environment (as CI sets it) makes warnings errors.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -37,3 +38,4 @@ else
 fi
 rm -rf "$fuzz_probe"
 "$root/scripts/test-windows.sh"  # the Windows build, under Wine
+"$root/scripts/package.sh"       # the bundles, each unpacked and run

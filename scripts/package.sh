@@ -15,7 +15,9 @@
 #   - each zip unpacked: every DLL its programs need is in it or is one of
 #     Windows' own, and `quillnet.exe demo` runs from it under Wine where
 #     Wine can run that architecture.
-# QUILLNET_PACKAGE_WINDOWS=0 leaves the Windows bundles out.
+# QUILLNET_PACKAGE_WINDOWS=0 leaves the Windows bundles out;
+# QUILLNET_WIN_ARCHES="x86_64" makes one of them only, as for
+# scripts/test-windows.sh.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/deps.sh" ship
@@ -93,12 +95,14 @@ lintian --fail-on error,warning --info "${debs[@]}"
 # ---- Windows -----------------------------------------------------------------
 
 # A DLL a bundled program imports is in the bundle or is Windows' own (as
-# the Wine prefix of the tests has them).
+# named in the system folder of the tests' Wine prefix; the 32-bit system
+# DLLs carry the same names).
 check_imports() {  # folder objdump system-folder
   local folder=$1 objdump=$2 system=$3 file dll missing=0
+  ls "$system" >"$work/system-dlls"
   for file in "$folder"/*.dll "$folder"/*.exe; do
     while read -r dll; do
-      if [ ! -e "$folder/$dll" ] && ! ls "$system" | grep -qixF "$dll"; then
+      if [ ! -e "$folder/$dll" ] && ! grep -qixF "$dll" "$work/system-dlls"; then
         echo "package: $(basename "$file") needs $dll, which is neither in the bundle nor Windows'" >&2
         missing=1
       fi
@@ -112,10 +116,10 @@ if [ "${QUILLNET_PACKAGE_WINDOWS:-1}" != 0 ]; then
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml="
   unset DISPLAY
-  for arch in x86_64 i686; do
+  for arch in ${QUILLNET_WIN_ARCHES:-x86_64 i686}; do
     case $arch in
-      x86_64) build="$root/build/win64" system=system32 ;;
-      i686) build="$root/build/win32" system=syswow64 ;;
+      x86_64) build="$root/build/win64" ;;
+      i686) build="$root/build/win32" ;;
     esac
     [ -f "$build/CMakeCache.txt" ] ||
       { echo "package: no ${build#"$root"/}: run scripts/test-windows.sh first" >&2; exit 1; }
@@ -134,12 +138,17 @@ if [ "${QUILLNET_PACKAGE_WINDOWS:-1}" != 0 ]; then
     # The version a host reads from the DLL's properties.
     python3 - "$unpacked/win32_quillnet.dll" "$version" <<'EOF'
 import sys
+# A string of the resource: its key, terminator and padding, then the value.
 data = open(sys.argv[1], "rb").read()
-want = ("ProductVersion\0\0" + sys.argv[2]).encode("utf-16-le")
-sys.exit(0 if want in data else "package: win32_quillnet.dll carries no version resource " + sys.argv[2])
+key = "ProductVersion".encode("utf-16-le")
+at = data.find(key) + len(key)
+while at >= len(key) and data[at:at + 2] == b"\0\0":
+    at += 2
+found = at >= len(key) and data[at:].startswith(sys.argv[2].encode("utf-16-le") + b"\0\0")
+sys.exit(0 if found else "package: win32_quillnet.dll carries no version resource " + sys.argv[2])
 EOF
     [ -d "$WINEPREFIX/drive_c/windows/system32" ] || { wineboot -i >/dev/null 2>&1; wineserver -w; }
-    check_imports "$unpacked" "$arch-w64-mingw32-objdump" "$WINEPREFIX/drive_c/windows/$system"
+    check_imports "$unpacked" "$arch-w64-mingw32-objdump" "$WINEPREFIX/drive_c/windows/system32"
     # Wine runs 32-bit programs only with Debian's wine32 (an i386 package).
     if [ "$arch" = i686 ] && ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "ok installed"; then
       echo "package: quillnet.exe demo of the i686 bundle skipped: this Wine runs 64-bit programs only (no wine32:i386)"

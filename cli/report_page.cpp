@@ -144,17 +144,23 @@ json_object* int_array(const std::vector<int64_t>& values) {
     return a;
 }
 
+// A URL as the page shows it: without its query and fragment, which are the
+// bulk of a busy log's URLs and may carry tokens.
+std::string without_query(const std::string& url) {
+    return url.substr(0, url.find_first_of("?#"));
+}
+
 // The timeline's data for the page's script, column by column: starts as
-// differences from the previous bar, rarely set fields as index-value pairs.
-// '<' is written as an escape so that no text in it can end the script
-// element.
+// differences from the previous bar, rarely set fields as index-value pairs,
+// the lane a thread's. '<' is written as an escape so that no text in it
+// can end the script element.
 std::string timeline_json(const std::vector<Bar>& in, const Lanes& lanes) {
     std::vector<const Bar*> bars;
     for (const Bar& b : in) bars.push_back(&b);
     std::stable_sort(bars.begin(), bars.end(), [](const Bar* a, const Bar* b) { return a->start_ms < b->start_ms; });
     std::map<std::string, int64_t> url_index;
     std::map<uint32_t, int64_t> thread_index;
-    std::vector<int64_t> start, length, lane, url, kind, thread, codes, statuses, bytes, turns;
+    std::vector<int64_t> start, length, url, thread, thread_lane, kinds, codes, statuses, bytes, turns;
     json_object* urls = json_object_new_array();
     json_object* threads = json_object_new_array();
     std::set<int> seen_codes;
@@ -165,14 +171,16 @@ std::string timeline_json(const std::vector<Bar>& in, const Lanes& lanes) {
         start.push_back(b.start_ms - previous);
         previous = b.start_ms;
         length.push_back(b.end_ms - b.start_ms);
-        lane.push_back(static_cast<int64_t>(lanes.of_thread.at(b.thread)));
-        auto u = url_index.emplace(b.url, static_cast<int64_t>(url_index.size()));
-        if (u.second) json_object_array_add(urls, json_object_new_string(b.url.c_str()));
+        auto u = url_index.emplace(without_query(b.url), static_cast<int64_t>(url_index.size()));
+        if (u.second) json_object_array_add(urls, json_object_new_string(u.first->first.c_str()));
         url.push_back(u.first->second);
         auto t = thread_index.emplace(b.thread, static_cast<int64_t>(thread_index.size()));
-        if (t.second) json_object_array_add(threads, json_object_new_int64(b.thread));
+        if (t.second) {
+            json_object_array_add(threads, json_object_new_int64(b.thread));
+            thread_lane.push_back(static_cast<int64_t>(lanes.of_thread.at(b.thread)));
+        }
         thread.push_back(t.first->second);
-        kind.push_back(outcome(b));
+        if (outcome(b) != kNet) kinds.insert(kinds.end(), {index, outcome(b)});
         if (b.code != 0) {
             codes.insert(codes.end(), {index, b.code});
             seen_codes.insert(b.code);
@@ -182,9 +190,8 @@ std::string timeline_json(const std::vector<Bar>& in, const Lanes& lanes) {
         if (b.task) turns.insert(turns.end(), {index, b.turns});
     }
     json_object* root = json_object_new_object();
-    json_object_object_add(root, "t0", json_object_new_int64(bars.empty() ? 0 : bars.front()->start_ms));
     json_object* lane_labels = json_object_new_array();
-    for (size_t i = 0; i < lanes.labels.size(); ++i) json_object_array_add(lane_labels, json_object_new_string(lanes.labels[i].c_str()));
+    for (const std::string& label : lanes.labels) json_object_array_add(lane_labels, json_object_new_string(label.c_str()));
     json_object_object_add(root, "lanes", lane_labels);
     json_object_object_add(root, "urls", urls);
     json_object_object_add(root, "threads", threads);
@@ -194,8 +201,8 @@ std::string timeline_json(const std::vector<Bar>& in, const Lanes& lanes) {
     }
     json_object_object_add(root, "codeText", code_texts);
     const std::pair<const char*, const std::vector<int64_t>*> columns[] = {
-        {"s", &start},  {"d", &length},    {"l", &lane},   {"u", &url},   {"k", &kind},
-        {"t", &thread}, {"c", &codes},     {"h", &statuses}, {"b", &bytes}, {"n", &turns}};
+        {"s", &start},    {"d", &length},  {"u", &url},        {"t", &thread}, {"lane", &thread_lane},
+        {"k", &kinds},    {"c", &codes},   {"h", &statuses},   {"b", &bytes},  {"n", &turns}};
     for (const auto& column : columns) json_object_object_add(root, column.first, int_array(*column.second));
     std::string text = json_object_to_json_string_ext(root, JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE);
     json_object_put(root);
@@ -237,8 +244,9 @@ const char kScript[] = R"(
   var start = new Array(n), t = 0, end = 0;
   for (var i = 0; i < n; i++) { t += D.s[i]; start[i] = t; end = Math.max(end, t + D.d[i]); }
   var code = sparse(D.c, 0), status = sparse(D.h, 0), bytes = sparse(D.b, -1), turns = sparse(D.n, 0);
-  var order = [];
-  for (var k = 0; k < 5; k++) for (i = 0; i < n; i++) if (D.k[i] === k) order.push(i);
+  var kind = sparse(D.k, 0), laneOf = new Array(n), order = [];
+  for (i = 0; i < n; i++) laneOf[i] = D.lane[D.t[i]];
+  for (var k = 0; k < 5; k++) for (i = 0; i < n; i++) if (kind[i] === k) order.push(i);
   var colours = ['#3b82f6', '#16a34a', '#8b5cf6', '#dc2626', '#b91c1c'];
   var canvas = document.createElement('canvas'), ctx = canvas.getContext('2d');
   var width = Math.max(700, Math.min(1600, (window.innerWidth || 1300) - 60));
@@ -269,9 +277,9 @@ const char kScript[] = R"(
       var b = order[o], x0 = x(start[b]), x1 = x(start[b] + D.d[b]);
       if (x1 < left - MINW || x0 > width) continue;
       var w = Math.max(MINW, x1 - x0);
-      ctx.fillStyle = colours[D.k[b]];
-      ctx.fillRect(x0, top + D.l[b] * laneH + 3, w, laneH - 6);
-      drawn++; byOutcome[D.k[b]]++; narrowest = Math.min(narrowest, w);
+      ctx.fillStyle = colours[kind[b]];
+      ctx.fillRect(x0, top + laneOf[b] * laneH + 3, w, laneH - 6);
+      drawn++; byOutcome[kind[b]]++; narrowest = Math.min(narrowest, w);
     }
     ctx.restore();
     box.dataset.bars = drawn;
@@ -295,7 +303,7 @@ const char kScript[] = R"(
   window.addEventListener('mouseup', function () { dragFrom = null; });
   function describe(b) {
     var ms = D.d[b], lines = [D.urls[D.u[b]]];
-    var what = D.k[b] === 1 ? 'request cache' : D.k[b] === 2 || D.k[b] === 4 ? 'task, ' + turns[b] + ' turns' : 'transfer';
+    var what = kind[b] === 1 ? 'request cache' : kind[b] === 2 || kind[b] === 4 ? 'task, ' + turns[b] + ' turns' : 'transfer';
     lines.push(what + ', ' + ms + ' ms, thread ' + D.threads[D.t[b]]);
     if (code[b]) lines.push(D.codeText[code[b]]);
     if (status[b]) lines.push('HTTP ' + status[b]);
@@ -311,7 +319,7 @@ const char kScript[] = R"(
     var lane = Math.floor((e.offsetY - top) / laneH), hit = -1;
     for (var o = n - 1; o >= 0 && lane >= 0; o--) {
       var b = order[o];
-      if (D.l[b] !== lane) continue;
+      if (laneOf[b] !== lane) continue;
       var x0 = x(start[b]), w = Math.max(MINW, x(start[b] + D.d[b]) - x0);
       if (e.offsetX >= x0 - 1 && e.offsetX <= x0 + w + 1) { hit = b; break; }
     }
@@ -328,6 +336,7 @@ const char kScript[] = R"(
   box.dataset.total = n;
   box.dataset.lanes = D.lanes.length;
   box.dataset.renderMs = Math.round(performance.now() - begun);
+  box.dataset.pageMs = Math.round(performance.now());  // since the page began to load
 })();
 )";
 
@@ -370,7 +379,7 @@ std::string report_html(const LogContents& c, const std::string& source) {
     std::map<std::tuple<std::string, int, long>, FailureGroup> groups;
     for (const Bar& b : c.bars) {
         if (!b.failed()) continue;
-        FailureGroup& g = groups[std::make_tuple(b.url, b.code, b.status)];
+        FailureGroup& g = groups[std::make_tuple(without_query(b.url), b.code, b.status)];
         const std::string when = clock_text(b.end_ms) + " [" + std::to_string(b.thread) + "]";
         if (g.count++ == 0) {
             g.first = when;

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "commands.h"
+#include "console.h"
 #include "host.h"
 #include "report.h"
 #include "report_command.h"
@@ -61,7 +62,7 @@ void add_report_command(CLI::App& app, Action& action) {
                 "and the time per URL path (count, median, 95th percentile, bytes and rate).");
     cmd->callback([o, &action] {
         action = [o] {
-            std::printf("report: %s\n", describe(write_report(o->logs, o->page), o->page).c_str());
+            note("report: " + describe(write_report(o->logs, o->page), o->page));
             return kExitOk;
         };
     });

@@ -11,6 +11,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "console.h"
@@ -227,6 +228,13 @@ std::string output_path(const std::string& output, bool remote_name, const std::
     const fs::path folder = fs::path(path).parent_path();
     if (!folder.empty() && !fs::is_directory(folder, ec)) usage("-o '" + path + "': no folder '" + folder.string() + "'");
     return path;
+}
+
+std::string temp_path() {
+    std::random_device random;
+    return (std::filesystem::temp_directory_path() /
+            ("quillnet-" + std::to_string(random()) + "-" + std::to_string(random()) + ".part"))
+        .string();
 }
 
 namespace {

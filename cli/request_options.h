@@ -56,6 +56,10 @@ std::string url_file_name(const std::string& url);
 // no name, when the target is a folder or its folder does not exist.
 std::string output_path(const std::string& output, bool remote_name, const std::string& url);
 
+// A name for a file of the program's own in the system's folder for
+// temporary files, unlike any other process's.
+std::string temp_path();
+
 // Writes the answer to `path` ("" or "-": standard output), checking every
 // write and the final flush and close; a Failure (kExitFailed) naming the
 // target when one fails.

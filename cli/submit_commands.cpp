@@ -54,7 +54,7 @@ std::string digest_submit(const SubmitOptions& o, const SubmitRequest& r, const 
     if (r.body.find('\0') != std::string::npos) refuse("post --digest cannot send a body with NUL bytes");
     DownloadRequest d;
     d.url = r.url;
-    d.path = (std::filesystem::temp_directory_path() / ("quillnet-" + std::to_string(steady_ms()) + ".part")).string();
+    d.path = temp_path();
     d.mode = Mode::Async;
     d.headers = r.headers;
     d.digest = o.user;

@@ -121,8 +121,7 @@ int run_download(const DownloadOptions& o) {
     std::error_code ec;
     TempFile temp;
     if (target == "-" || (std::filesystem::exists(target, ec) && !std::filesystem::is_regular_file(target, ec))) {
-        temp.path = (std::filesystem::temp_directory_path() / ("quillnet-" + std::to_string(steady_ms()) + ".part"))
-                        .string();
+        temp.path = temp_path();
     }
     r.path = temp.path.empty() ? target : temp.path;
 

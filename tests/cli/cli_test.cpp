@@ -108,15 +108,17 @@ protected:
     std::mutex upload_lock_;
     std::string uploaded_;
     qntest::HttpServer server_;
-    // The form's parts, name=content, in the order they arrived, and the
-    // X-Tag header.
+    // The form's parts, name(file name)=content, in the order they arrived,
+    // and the X-Tag header.
     qntest::RawHttpServer form_{[](qntest::RawConnection& c) {
         const std::string& body = c.request().body;
         std::string parts = "[" + c.request().header("X-Tag") + "]";
         for (size_t at = 0; (at = body.find("; name=\"", at)) != std::string::npos; at += 8) {
             const size_t content = body.find("\r\n\r\n", at) + 4;
-            parts += " " + body.substr(at + 8, body.find('"', at + 8) - at - 8) + "=" +
-                     body.substr(content, body.find("\r\n--", content) - content);
+            const size_t file = body.find("filename=\"", at);
+            parts += " " + body.substr(at + 8, body.find('"', at + 8) - at - 8);
+            if (file < content) parts += "(" + body.substr(file + 10, body.find('"', file + 10) - file - 10) + ")";
+            parts += "=" + body.substr(content, body.find("\r\n--", content) - content);
         }
         c.send(qntest::RawHttpServer::response(200, parts));
     }};
@@ -148,7 +150,7 @@ TEST_F(CliTest, SubmitsPrintOnlyTheAnswerAndTakeCurlsOptions) {
         {{"get", url("/hello"), "-o", "/dev/full"}, 1, "", "quillnet: cannot write '/dev/full': No space left"},
         {{"get", url("/hello")}, 1, "", "quillnet: cannot write standard output: No space left", {"/dev/null", "/dev/full"}},
         {{"multipart", form_.url("/form"), "--file", dir_.write("a.csv", "x,y"), "-F", "title=report", "-F", "sendfile=@" +
-          dir_.file("a.csv")}, 0, "[] file=x,y title=report sendfile=x,y", ""},
+          dir_.file("a.csv")}, 0, "[] file(a.csv)=x,y title=report sendfile(a.csv)=x,y", ""},
         {{"multipart", form_.url("/form"), "-F", "title=report", "-H", "X-Tag: a", "--async"}, 0, "[a] title=report", ""},
         {{"multipart", form_.url("/form"), "-F", "t=1", "-o", "/dev/full"}, 1, "", "quillnet: cannot write '/dev/full'"},
         {{"clear-cache"}, 0, "", "request cache cleared"},

@@ -177,6 +177,7 @@ TEST_F(CliTest, BadArgumentsGetOneLineAndStatusTwo) {
         {{"get", h, "-H", "No colon"}, "expected 'Name: value'"},
         {{"get", h, "-H", "X-A: 1\r\nX-B: 2"}, "line breaks"},
         {{"get", h, "-b", "a=1\nb"}, "bad cookie"},
+        {{"download", h, "-b", "a=1\rb"}, "bad cookie"},
         {{"get", h, "-b", "nosuchjar"}, "-b 'nosuchjar': neither name=value nor a cookie file"},
         {{"get", h, "-u", "nocolon"}, "-u takes USER:PASSWORD"},
         {{"get", h, "-d", "x"}, "get sends no body"},

@@ -78,6 +78,7 @@ MultipartResult submit_multipart(const std::string& url, const std::vector<FormP
 struct TaskResult {
     Outcome outcome = Outcome::Failed;
     uint64_t bytes = 0;             // on disk (downloads) or sent (uploads)
+    uint64_t received = 0;          // handed to the callback (threaded and asynchronous downloads)
     double seconds = 0;
     std::string answer;             // the server's answer to an upload
     int stopped = -1;               // the stop export's result, when it has one
@@ -97,7 +98,6 @@ struct DownloadRequest {
     std::string post;               // asynchronous POST body
     bool post_given = false;
     int timeout = 0;                // asynchronous: 0 keeps the library's default
-    std::chrono::milliseconds stall{5000};
 };
 
 TaskResult download(const DownloadRequest& request, ProgressBar& bar, const TurnHook& hook = {});
@@ -106,7 +106,6 @@ struct UploadRequest {
     std::string url, path;
     Mode mode = Mode::Async;
     std::vector<std::string> headers;
-    std::chrono::milliseconds stall{5000};
 };
 
 TaskResult upload(const UploadRequest& request, ProgressBar& bar);

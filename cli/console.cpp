@@ -1,9 +1,12 @@
 #include "console.h"
 
 #include <atomic>
+#include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #if defined(_WIN32)
 #include <conio.h>
@@ -11,6 +14,7 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -25,7 +29,7 @@ namespace {
 
 std::atomic<bool> g_interrupted{false};
 std::FILE* g_err = nullptr;
-std::FILE* g_out = nullptr;
+Verbosity g_verbosity = Verbosity::Normal;
 
 }  // namespace
 
@@ -33,19 +37,52 @@ std::FILE* err() {
     return g_err != nullptr ? g_err : stderr;
 }
 
-std::FILE* out() {
-    return g_out != nullptr ? g_out : stdout;
+void set_verbosity(Verbosity verbosity) {
+    g_verbosity = verbosity;
+}
+
+Verbosity verbosity() {
+    return g_verbosity;
+}
+
+void note(const std::string& line) {
+    if (g_verbosity == Verbosity::Silent) return;
+    std::fprintf(err(), "%s\n", line.c_str());
+    std::fflush(err());
 }
 
 #if defined(_WIN32)
 
-bool stdout_is_terminal() { return _isatty(_fileno(stdout)) != 0; }
 bool stdin_is_terminal() { return _isatty(_fileno(stdin)) != 0; }
+bool err_is_terminal() { return _isatty(_fileno(err())) != 0; }
 
 int terminal_columns() {
     CONSOLE_SCREEN_BUFFER_INFO info;
-    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info) == 0) return 80;
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info) == 0) return 80;
     return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
+std::string module_version(const void* address, std::string& file) {
+    HMODULE module = nullptr;
+    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                           static_cast<LPCSTR>(address), &module) == 0) {
+        return std::string();
+    }
+    char path[MAX_PATH] = {};
+    if (GetModuleFileNameA(module, path, MAX_PATH) == 0) return std::string();
+    file = path;
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(path, &ignored);
+    if (size == 0) return std::string();
+    std::vector<char> block(size);
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT length = 0;
+    if (GetFileVersionInfoA(path, 0, size, block.data()) == 0 ||
+        VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&info), &length) == 0 || info == nullptr) {
+        return std::string();
+    }
+    return std::to_string(HIWORD(info->dwFileVersionMS)) + "." + std::to_string(LOWORD(info->dwFileVersionMS)) + "." +
+           std::to_string(HIWORD(info->dwFileVersionLS));
 }
 
 namespace fd {
@@ -53,7 +90,6 @@ int dup(int f) { return _dup(f); }
 int dup2(int a, int b) { return _dup2(a, b); }
 int close(int f) { return _close(f); }
 int create(const char* path) { return _open(path, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, 0644); }
-std::FILE* open_stream(int f) { return _fdopen(f, "w"); }
 }  // namespace fd
 
 bool divert_stderr(const std::string& path) {
@@ -88,13 +124,25 @@ int task_threads() { return -1; }
 
 #else
 
-bool stdout_is_terminal() { return ::isatty(STDOUT_FILENO) != 0; }
 bool stdin_is_terminal() { return ::isatty(STDIN_FILENO) != 0; }
+bool err_is_terminal() { return ::isatty(::fileno(err())) != 0; }
 
 int terminal_columns() {
     winsize size{};
-    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return 80;
+    if (::ioctl(::fileno(err()), TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return 80;
     return size.ws_col;
+}
+
+std::string module_version(const void* address, std::string& file) {
+    Dl_info info{};
+    if (::dladdr(address, &info) == 0 || info.dli_fname == nullptr) return std::string();
+    char real[PATH_MAX] = {};
+    file = ::realpath(info.dli_fname, real) != nullptr ? real : info.dli_fname;
+    // The soname link resolves to the real file, which carries the whole
+    // version after ".so.".
+    const size_t so = file.rfind(".so.");
+    if (so == std::string::npos || file.find('/', so) != std::string::npos) return std::string();
+    return file.substr(so + 4);
 }
 
 namespace fd {
@@ -102,7 +150,6 @@ int dup(int f) { return ::fcntl(f, F_DUPFD_CLOEXEC, 0); }
 int dup2(int a, int b) { return ::dup2(a, b); }
 int close(int f) { return ::close(f); }
 int create(const char* path) { return ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644); }
-std::FILE* open_stream(int f) { return ::fdopen(f, "w"); }
 }  // namespace fd
 
 bool divert_stderr(const std::string& path) {
@@ -195,6 +242,16 @@ int task_threads() {
 
 #endif
 
+std::string read_stdin() {
+#if defined(_WIN32)
+    _setmode(_fileno(stdin), _O_BINARY);
+#endif
+    std::string all;
+    char block[65536];
+    for (size_t n; (n = std::fread(block, 1, sizeof(block), stdin)) > 0;) all.append(block, n);
+    return all;
+}
+
 bool InterruptGuard::requested() {
     return g_interrupted.load();
 }
@@ -203,9 +260,7 @@ StdoutCapture::StdoutCapture(const std::string& path) : path_(path) {
     std::fflush(stdout);
     const int file = fd::create(path.c_str());
     saved_ = file < 0 ? -1 : fd::dup(1);
-    if (saved_ >= 0 && fd::dup2(file, 1) >= 0) {
-        g_out = fd::open_stream(fd::dup(saved_));
-    } else if (saved_ >= 0) {
+    if (saved_ >= 0 && fd::dup2(file, 1) < 0) {
         fd::close(saved_);
         saved_ = -1;
     }
@@ -222,8 +277,6 @@ std::string StdoutCapture::finish() {
     fd::dup2(saved_, 1);
     fd::close(saved_);
     saved_ = -1;
-    if (g_out != nullptr) std::fclose(g_out);
-    g_out = nullptr;
     std::ifstream in(path_, std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     in.close();

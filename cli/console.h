@@ -12,9 +12,11 @@
 namespace qn {
 namespace cli {
 
-bool stdout_is_terminal();
 bool stdin_is_terminal();
-// Columns of the terminal on stdout; 80 when unknown.
+// Whether the program's own messages (err()) reach a terminal: the
+// progress line is drawn only there.
+bool err_is_terminal();
+// Columns of the terminal on standard error; 80 when unknown.
 int terminal_columns();
 
 // The program's own messages. The asynchronous transfers switch libcurl's
@@ -25,12 +27,26 @@ std::FILE* err();
 // Sends file descriptor 2 to `path` (appended). False when it could not.
 bool divert_stderr(const std::string& path);
 
-// The program's own standard output (the progress line): the real one also
-// while a StdoutCapture is active.
-std::FILE* out();
+// How much the program says besides the answer and its one error line:
+// -s keeps only the error, -v adds libcurl's trace and the library's log
+// lines of the transfer.
+enum class Verbosity { Silent, Normal, Verbose };
+void set_verbosity(Verbosity verbosity);
+Verbosity verbosity();
+// A status, summary or progress line on err(), unless silent.
+void note(const std::string& line);
+
+// The version that the file of the module holding `address` carries: the
+// suffix of the real name it resolves to (libquillnet.so.0.9.0 -> 0.9.0)
+// on Linux, its version resource on Windows; empty when it carries none.
+// `file` receives the module's path.
+std::string module_version(const void* address, std::string& file);
+
+// All of standard input, read as bytes.
+std::string read_stdin();
 
 // While one lives, what is written to file descriptor 1 (libcurl's default
-// output of a transfer's answer) goes to a file; out() stays the terminal.
+// output of a transfer's answer) goes to a file.
 class StdoutCapture {
 public:
     explicit StdoutCapture(const std::string& path);

@@ -26,7 +26,7 @@ using namespace std::chrono_literals;
 
 class Walk {
 public:
-    explicit Walk(const std::string& dir) : dir_(dir), files_(dir + "files/"), live_(stdout_is_terminal()) {}
+    explicit Walk(const std::string& dir) : dir_(dir), files_(dir + "files/"), live_(show_progress()) {}
 
     int run();
 

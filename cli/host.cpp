@@ -1,16 +1,18 @@
 #include "host.h"
 
 #include <chrono>
-#include <filesystem>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "console.h"
 #include "mj/mj_interfaces.h"
-#include "report.h"
 
 namespace qn {
 namespace cli {
@@ -41,20 +43,38 @@ std::basic_string<mj::wchar> to_wide(const std::string& ascii) {
     return std::basic_string<mj::wchar>(ascii.begin(), ascii.end());
 }
 
+// A host module beside the program, or a Failure that names it. Checked
+// before the library is loaded: the library itself would only report a
+// missing module on the debugger output and go on without it.
+void require_module(const char* windows_name) {
+    const std::string file = pf::module_file_name(windows_name);
+    if (module_beside(windows_name) == nullptr) {
+        throw Failure{kExitNoLibrary, "cannot load the host module " + file + " from " + pf::executable_dir() +
+                                          " (error " + std::to_string(pf::last_error()) + ")"};
+    }
+}
+
 // The library's debugger output (the log configuration report, module
 // load failures) and libcurl's verbose trace, which the asynchronous
 // transfers switch on, go to the process's standard error; they go to a
-// file beside the log instead of over the command's own output.
-void keep_debug_output_off_terminal() {
-    const std::string dir = config_dir();
-    if (dir.empty()) return;
+// file beside the log instead of over the command's own output (-v shows
+// them after the transfer).
+void keep_debug_output_off_terminal(const std::string& dir) {
     std::error_code ec;
-    std::filesystem::create_directories(dir + "log", ec);
-    divert_stderr(dir + "log/stderr.log");
+    std::filesystem::create_directory(dir + "log", ec);
+    divert_stderr(trace_file());
 }
 
 Library load_library() {
-    keep_debug_output_off_terminal();
+    require_module("MJBase.dll");
+    require_module("hubcore.dll");
+    const std::string dir = config_dir();
+    std::error_code ec;
+    if (dir.empty() || !std::filesystem::is_directory(dir, ec)) {
+        throw Failure{kExitNoLibrary, "no configuration folder " + dir +
+                                          " (give --config DIR, or set MJ_CONFIG_DIR)"};
+    }
+    keep_debug_output_off_terminal(dir);
     Library lib;
     const std::string file = pf::module_file_name("win32_quillnet.dll");
     pf::ModuleHandle module = module_beside("win32_quillnet.dll");
@@ -83,6 +103,15 @@ Library load_library() {
         throw Failure{kExitNoLibrary, e.what()};
     }
     return lib;
+}
+
+mj::IMJLogSink* log_sink() {
+    static auto* sink = [] {
+        auto* s = static_cast<mj::IMJLogSink*>(mjbase_object(mj::CLSID_MJLogSink));
+        if (s != nullptr) s->SetModuleName(to_wide("quillnet").c_str(), 0);
+        return s;
+    }();
+    return sink;
 }
 
 }  // namespace
@@ -128,21 +157,49 @@ std::string log_file() {
     return dir.empty() ? dir : dir + "log/quillnet.log";
 }
 
+std::string trace_file() {
+    const std::string dir = config_dir();
+    return dir.empty() ? dir : dir + "log/stderr.log";
+}
+
 uint64_t log_size() {
     std::ifstream in(log_file(), std::ios::binary | std::ios::ate);
     return in ? static_cast<uint64_t>(in.tellg()) : 0;
 }
 
+int log_level() {
+    // The library's reading of mjlog.dat: a line split at every "=", empty
+    // pieces dropped, two pieces an entry; the key prefixed with the module
+    // name wins over the plain one.
+    std::ifstream in(config_dir() + "mjlog.dat", std::ios::binary);
+    int plain = 25, prefixed = -1;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        std::vector<std::string> pieces;
+        std::string piece;
+        std::istringstream split(line);
+        while (std::getline(split, piece, '=')) {
+            if (!piece.empty()) pieces.push_back(piece);
+        }
+        if (pieces.size() != 2) continue;
+        if (pieces[0] == "log_level") plain = std::atoi(pieces[1].c_str());
+        if (pieces[0] == "quillnet@log_level") prefixed = std::atoi(pieces[1].c_str());
+    }
+    return prefixed >= 0 ? prefixed : plain;
+}
+
+void host_record(const std::string& text) {
+    if (mj::IMJLogSink* sink = log_sink()) sink->Write(to_wide(text + "\n").c_str(), 30);
+}
+
 bool flush_log(const std::string& text) {
     // The sink writes in the background and keeps one queue per file: a
     // record of ours on disk means every record queued before it is too.
-    static auto* sink = static_cast<mj::IMJLogSink*>(mjbase_object(mj::CLSID_MJLogSink));
-    if (sink == nullptr) return false;
-    sink->SetModuleName(to_wide("quillnet").c_str(), 0);
+    if (log_sink() == nullptr || log_level() > 30) return false;
     static int count = 0;
     const std::string marker = text + " #" + std::to_string(++count);
     const uint64_t from = log_size();
-    sink->Write(to_wide(marker + "\n").c_str(), 30);
+    host_record(marker);
     const std::string path = log_file();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (std::chrono::steady_clock::now() < deadline) {
@@ -157,24 +214,21 @@ bool flush_log(const std::string& text) {
     return false;
 }
 
-std::string last_error_since(uint64_t offset) {
-    flush_log("quillnet host: looking for the reason of a failure");
-    std::ifstream in(log_file(), std::ios::binary);
-    in.seekg(0, std::ios::end);
-    const auto size = static_cast<uint64_t>(in.tellg());
-    in.seekg(static_cast<std::streamoff>(offset <= size ? offset : 0));  // rotated meanwhile
-    std::string last, last_failure;
-    for (std::string line; std::getline(in, line);) {
-        // "2026-12-05 16:01:02.345 [tid] [level] text"
-        const size_t level = line.find("] [");
-        if (level == std::string::npos) continue;
-        const int value = std::atoi(line.c_str() + level + 3);
-        const size_t text = line.find("] ", level + 3);
-        if (value < 35 || text == std::string::npos) continue;
-        last = line.substr(text + 2);
-        if (reports_failure(unescape_record(last))) last_failure = last;
-    }
-    return last_failure.empty() ? last : last_failure;
+std::string versions() {
+    Library& lib = library();
+    std::string file;
+    std::string version = module_version(reinterpret_cast<const void*>(lib.quillnet_startup), file);
+    std::string text = "quillnet " QN_CLI_VERSION "\n";
+    text += "library " + (version.empty() ? std::string("unknown") : version) + " (" + file + ")\n";
+    // The libcurl the library bound at its start-up, asked for its own text.
+    using CurlVersion = const char* (*)();
+    const auto curl_version = reinterpret_cast<CurlVersion>(pf::find_symbol(
+        pf::find_loaded_module(pf::module_file_name("libcurl.dll").c_str()), "curl_version"));
+    const std::string curl = curl_version != nullptr ? curl_version() : "";
+    const size_t at = curl.find("libcurl/");
+    text += "libcurl " + (at == std::string::npos ? std::string("unknown") : curl.substr(at + 8, curl.find(' ', at) - at - 8)) +
+            " (" + curl + ")\n";
+    return text;
 }
 
 }  // namespace cli

@@ -52,7 +52,7 @@ struct Failure {
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;       // the library reported a failed request
 constexpr int kExitUsage = 2;        // bad arguments
-constexpr int kExitNoLibrary = 3;    // library or host modules missing
+constexpr int kExitNoLibrary = 3;    // library, host modules or configuration missing
 constexpr int kExitInterrupted = 130;
 
 struct Library {
@@ -64,28 +64,36 @@ struct Library {
 
 // Loads the library beside the executable, binds its exports, registers
 // the calling thread with hubcore as the user-interface thread and calls
-// quillnet_startup. Throws a Failure when the library or one of its
-// required exports is missing. Loaded once per process.
+// quillnet_startup. Throws a Failure (kExitNoLibrary) when the library, one
+// of its required exports, a host module or the configuration folder is
+// missing. Loaded once per process.
 Library& library();
 
 // The host's configuration directory (ending in "/") as MJBase's
 // environment object names it; empty when MJBase is missing.
 std::string config_dir();
 
-// The library's log file under the configuration directory.
+// The library's log file under the configuration directory, and the file
+// that takes the process's standard error (the library's debugger output
+// and libcurl's trace) beside it.
 std::string log_file();
+std::string trace_file();
+uint64_t log_size();
 
-// Writes `text` as a record of its own (level 30) to the library's log file
-// through MJBase's sink and waits until it is on disk, so that everything
-// the library logged before is too. False when it did not arrive in time.
+// The level below which the log sink drops records, as mjlog.dat sets it
+// for the library (25 when it does not say).
+int log_level();
+
+// Writes `text` as a record of the program's own (level 30) to the
+// library's log through MJBase's sink. flush_log() then waits until it is on
+// disk, so that everything the library logged before is too; false when it
+// did not arrive in time or the level drops it.
+void host_record(const std::string& text);
 bool flush_log(const std::string& text);
 
-// The last record that reports a failed transfer (else the last at level
-// 35 or above) that the library wrote after
-// `offset` bytes of its log file (taken with log_size() before the work),
-// as "record text"; empty when there is none. Flushes first.
-std::string last_error_since(uint64_t offset);
-uint64_t log_size();
+// "quillnet 0.9.0", the library's version and file, libcurl's version: the
+// lines of --version.
+std::string versions();
 
 }  // namespace cli
 }  // namespace qn

@@ -21,6 +21,10 @@ std::string format_bytes(double bytes) {
     return text;
 }
 
+bool show_progress() {
+    return err_is_terminal() && verbosity() != Verbosity::Silent;
+}
+
 ProgressBar::ProgressBar(std::string label, bool live) : label_(std::move(label)), live_(live) {}
 
 double ProgressBar::rate() const {
@@ -68,15 +72,15 @@ void ProgressBar::update(const ProgressSample& sample, bool force) {
     std::string line = render(sample);
     const auto columns = static_cast<size_t>(terminal_columns());
     if (line.size() >= columns) line.resize(columns - 1);
-    std::fputs(("\r" + line + "\x1b[K").c_str(), out());
-    std::fflush(out());
+    std::fputs(("\r" + line + "\x1b[K").c_str(), err());
+    std::fflush(err());
     drawn_ = true;
 }
 
 void ProgressBar::close() {
     if (!drawn_) return;
-    std::fputs("\n", out());
-    std::fflush(out());
+    std::fputs("\n", err());
+    std::fflush(err());
     drawn_ = false;
 }
 

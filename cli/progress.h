@@ -1,5 +1,6 @@
 // The live progress line of a transfer: bar, percent, bytes, rate and time
-// left, redrawn in place on a terminal and never written anywhere else.
+// left, redrawn in place on the terminal of standard error (never into the
+// answer on standard output) and never written anywhere else.
 #ifndef QN_CLI_PROGRESS_H
 #define QN_CLI_PROGRESS_H
 
@@ -21,9 +22,13 @@ struct ProgressSample {
 // "1.5 MiB", "512 B"
 std::string format_bytes(double bytes);
 
+// Whether a transfer draws its live line: standard error is a terminal and
+// the user did not ask for silence.
+bool show_progress();
+
 class ProgressBar {
 public:
-    // Draws only when `live` (stdout is a terminal).
+    // Draws only when `live` (see show_progress()).
     ProgressBar(std::string label, bool live);
     ~ProgressBar() { close(); }
     ProgressBar(const ProgressBar&) = delete;

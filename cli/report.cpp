@@ -1,8 +1,7 @@
 #include "report.h"
 
-#include <json-c/json.h>
-
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -65,8 +64,8 @@ bool parse_int(const std::string& text, int64_t& value) {
     return end != nullptr && *end == 0;
 }
 
-// "[" url "] perform ret:" code " spantime:" ms [" ** by UIThread."], or the
-// same with "] curl_multi_perform ret:" for a turn of an asynchronous task.
+}  // namespace
+
 bool parse_span(std::string text, Span& span) {
     static const std::string kUi = " ** by UIThread.";
     if (text.empty() || text[0] != '[') return false;
@@ -91,7 +90,18 @@ bool parse_span(std::string text, Span& span) {
     return true;
 }
 
-}  // namespace
+bool parse_line(const std::string& line, LogLine& record) {
+    unsigned long thread = 0, level = 0;
+    int text_at = 0;
+    if (!parse_time(line, record.ms) ||
+        std::sscanf(line.c_str() + 23, " [%lu] [%lu] %n", &thread, &level, &text_at) != 2 || text_at == 0) {
+        return false;
+    }
+    record.thread = static_cast<uint32_t>(thread);
+    record.level = static_cast<int>(level);
+    record.text = unescape_record(line.substr(23 + static_cast<size_t>(text_at)));
+    return true;
+}
 
 // The library writes more than failures at level 35 (a progress callback
 // that does not know the size yet, a stop seen by a callback, the URL
@@ -133,48 +143,181 @@ std::string unescape_record(const std::string& text) {
     return out;
 }
 
-void read_log(std::istream& in, LogContents& contents) {
-    // Per thread: the span its later lines belong to. The dump line of a
-    // cached path comes right after its span line; the failure lines of a
-    // transfer's caller come after it too, within a second.
-    std::map<uint32_t, size_t> last_span;
+namespace {
+
+// The number that ends `text`; -1 when it does not end in digits.
+long trailing_number(const std::string& text) {
+    size_t start = text.size();
+    while (start > 0 && text[start - 1] >= '0' && text[start - 1] <= '9') --start;
+    if (start == text.size() || text.size() - start > 9) return -1;
+    return std::strtol(text.c_str() + start, nullptr, 10);
+}
+
+bool contains(const std::string& text, const char* part) {
+    return text.find(part) != std::string::npos;
+}
+
+struct CodeText {
+    int code;
+    const char* name;
+    const char* text;
+};
+
+// The codes a user meets, in libcurl's numbering (curl/curl.h, CURLcode).
+constexpr CodeText kCodes[] = {
+    {1, "UNSUPPORTED_PROTOCOL", "unsupported protocol"},
+    {3, "URL_MALFORMAT", "malformed URL"},
+    {5, "COULDNT_RESOLVE_PROXY", "proxy not found"},
+    {6, "COULDNT_RESOLVE_HOST", "host not found"},
+    {7, "COULDNT_CONNECT", "connection refused"},
+    {8, "WEIRD_SERVER_REPLY", "the server's answer makes no sense"},
+    {9, "REMOTE_ACCESS_DENIED", "access denied"},
+    {18, "PARTIAL_FILE", "the transfer was cut short"},
+    {22, "HTTP_RETURNED_ERROR", "the server answered with an error status"},
+    {23, "WRITE_ERROR", "the received data could not be written"},
+    {25, "UPLOAD_FAILED", "the upload failed"},
+    {26, "READ_ERROR", "the file to send could not be read"},
+    {27, "OUT_OF_MEMORY", "out of memory"},
+    {28, "OPERATION_TIMEDOUT", "timed out"},
+    {35, "SSL_CONNECT_ERROR", "the TLS handshake failed"},
+    {42, "ABORTED_BY_CALLBACK", "stopped"},
+    {47, "TOO_MANY_REDIRECTS", "too many redirects"},
+    {52, "GOT_NOTHING", "the server closed the connection without an answer"},
+    {55, "SEND_ERROR", "sending failed"},
+    {56, "RECV_ERROR", "receiving failed"},
+    {60, "PEER_FAILED_VERIFICATION", "the server's certificate is not trusted"},
+    {67, "LOGIN_DENIED", "login denied"},
+    {78, "REMOTE_FILE_NOT_FOUND", "no such file on the server"},
+};
+
+}  // namespace
+
+std::string curl_code_text(int code) {
+    for (const CodeText& c : kCodes) {
+        if (c.code == code) return std::string(c.text) + " (libcurl " + std::to_string(code) + ", " + c.name + ")";
+    }
+    return "failed (libcurl " + std::to_string(code) + ")";
+}
+
+
+int record_code(const std::string& text) {
+    const size_t bracket = text.find("curl_easy_perform(curl)[");
+    if (bracket != std::string::npos) return std::atoi(text.c_str() + bracket + 24);
+    if (contains(text, "curl_msg->data.result") || contains(text, " curlcode:") || contains(text, " curl_ret=")) {
+        return static_cast<int>(trailing_number(text));
+    }
+    return -1;
+}
+
+long record_status(const std::string& text) {
+    if (!contains(text, "request failed with code") && !contains(text, "HTTP Response Code:")) return 0;
+    return std::max(0L, trailing_number(text));
+}
+
+namespace {
+
+// The host program's record of a transfer it made ("quillnet host:
+// download URL -> FILE: 4194304 bytes in 1.52 s, ..."): its byte count and
+// status belong to the transfer or task that ended last before it.
+void take_host_record(const LogLine& record, LogContents& c) {
+    const size_t bytes_at = record.text.find(" bytes");
+    if (bytes_at == std::string::npos) return;
+    size_t digits = bytes_at;
+    while (digits > 0 && std::isdigit(static_cast<unsigned char>(record.text[digits - 1])) != 0) --digits;
+    if (digits == bytes_at) return;
+    for (auto bar = c.bars.rbegin(); bar != c.bars.rend(); ++bar) {
+        if (bar->end_ms > record.ms) continue;
+        if (bar->host_seen || record.ms - bar->end_ms > 10000) return;
+        bar->host_seen = true;
+        bar->bytes = std::atoll(record.text.c_str() + digits);
+        const size_t http = record.text.find("HTTP ");
+        if (bar->status == 0 && http != std::string::npos) bar->status = std::atol(record.text.c_str() + http + 5);
+        return;
+    }
+}
+
+// How far apart two turns of one task may lie: the loop turns at least
+// every 600 ms, paused or not.
+constexpr int64_t kTurnGapMs = 5000;
+
+}  // namespace
+
+void read_log(std::istream& in, LogContents& c) {
+    // Per thread: the bar its later lines belong to. The dump line of a
+    // cached path comes right after its span line; the failure lines and the
+    // response code of a transfer's caller come after it too, within a
+    // second.
+    std::map<uint32_t, size_t> last_bar;
     for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        int64_t ms = 0;
-        unsigned long thread = 0, level = 0;
-        int text_at = 0;
-        if (!parse_time(line, ms) ||
-            std::sscanf(line.c_str() + 23, " [%lu] [%lu] %n", &thread, &level, &text_at) != 2 || text_at == 0) {
-            continue;
-        }
-        ++contents.records;
-        const std::string text = unescape_record(line.substr(23 + static_cast<size_t>(text_at)));
-        const auto tid = static_cast<uint32_t>(thread);
+        LogLine record;
+        if (!parse_line(line, record)) continue;
+        ++c.records;
+        const std::string& text = record.text;
+        const auto owner = last_bar.find(record.thread);
+        Bar* previous = owner == last_bar.end() ? nullptr : &c.bars[owner->second];
         Span span;
-        span.end_ms = ms;
-        span.thread = tid;
         if (parse_span(text, span)) {
-            last_span[tid] = contents.spans.size();
-            contents.spans.push_back(span);
+            const int64_t start = record.ms - span.span_ms;
+            if (span.multi_turn && previous != nullptr && previous->task && previous->url == span.url &&
+                start - previous->end_ms <= kTurnGapMs) {
+                previous->end_ms = record.ms;
+                ++previous->turns;
+                previous->ui_thread = previous->ui_thread || span.ui_thread;
+                if (span.ret != 0) previous->errors.push_back(text);
+                continue;
+            }
+            Bar bar;
+            bar.start_ms = start;
+            bar.end_ms = record.ms;
+            bar.thread = record.thread;
+            bar.url = span.url;
+            bar.task = span.multi_turn;
+            bar.turns = span.multi_turn ? 1 : 0;
+            bar.code = span.multi_turn ? 0 : span.ret;
+            if (span.multi_turn && span.ret != 0) bar.errors.push_back(text);
+            bar.ui_thread = span.ui_thread;
+            last_bar[record.thread] = c.bars.size();
+            c.bars.push_back(std::move(bar));
             continue;
         }
-        const auto owner = last_span.find(tid);
-        Span* previous = owner == last_span.end() ? nullptr : &contents.spans[owner->second];
+        if (starts_with(text, "quillnet host: ")) {
+            take_host_record(record, c);
+            continue;
+        }
+        const bool recent = previous != nullptr && record.ms - previous->end_ms <= 1000;
         if (starts_with(text, "by net == Req:") || starts_with(text, "by catch == Req:")) {
-            if (previous != nullptr && !previous->multi_turn) {
-                previous->answer = text[3] == 'n' ? Span::Answer::Network : Span::Answer::Cache;
+            if (recent && !previous->task) {
+                previous->cached = text[3] == 'c';
+                const size_t rep = text.find(" Rep:");
+                if (rep != std::string::npos) previous->bytes = static_cast<int64_t>(text.size() - rep - 5);
             }
             continue;
         }
-        if (level < 35) continue;
+        const long status = record_status(text);
+        if (recent && status > 0) previous->status = status;
+        if (record.level < 35) continue;
         std::string error = text;
         while (!error.empty() && (error.back() == '\n' || error.back() == '\r')) error.pop_back();
-        if (previous != nullptr && reports_failure(error) && ms - previous->end_ms <= 1000) {
+        if (recent && reports_failure(error)) {
+            const int code = record_code(error);
+            if (code > 0) previous->code = code;
             previous->errors.push_back(error);
-        } else {
-            contents.other_errors[error].push_back(line.substr(0, 23) + " [" + std::to_string(tid) + "]");
+            continue;
         }
+        OtherLine& other = c.other_errors[error];
+        const std::string when = clock_text(record.ms) + " [" + std::to_string(record.thread) + "]";
+        if (other.count++ == 0) other.first = when;
+        other.last = when;
     }
+}
+
+std::string clock_text(int64_t ms) {
+    const int64_t day = ((ms % 86400000) + 86400000) % 86400000;
+    char text[16];
+    std::snprintf(text, sizeof(text), "%02d:%02d:%02d.%03d", static_cast<int>(day / 3600000),
+                  static_cast<int>(day / 60000 % 60), static_cast<int>(day / 1000 % 60), static_cast<int>(day % 1000));
+    return text;
 }
 
 std::string url_path(const std::string& url) {
@@ -192,9 +335,9 @@ double percentile(const std::vector<double>& sorted, double p) {
     return sorted[below] + (sorted[above] - sorted[below]) * (rank - static_cast<double>(below));
 }
 
-std::vector<PathStats> path_stats(const std::vector<Span>& spans) {
+std::vector<PathStats> path_stats(const std::vector<Bar>& bars) {
     std::map<std::pair<std::string, bool>, std::vector<double>> by_path;
-    for (const Span& s : spans) by_path[{url_path(s.url), s.multi_turn}].push_back(static_cast<double>(s.span_ms));
+    for (const Bar& b : bars) by_path[{url_path(b.url), b.task}].push_back(static_cast<double>(b.end_ms - b.start_ms));
     std::vector<PathStats> stats;
     for (auto& entry : by_path) {
         std::vector<double>& v = entry.second;
@@ -202,186 +345,6 @@ std::vector<PathStats> path_stats(const std::vector<Span>& spans) {
         stats.push_back({entry.first.first, entry.first.second, v.size(), percentile(v, 50), percentile(v, 95)});
     }
     return stats;
-}
-
-namespace {
-
-std::string html_escape(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
-
-std::string clock_text(int64_t ms) {
-    const int64_t day = ((ms % 86400000) + 86400000) % 86400000;
-    char text[16];
-    std::snprintf(text, sizeof(text), "%02d:%02d:%02d.%03d", static_cast<int>(day / 3600000),
-                  static_cast<int>(day / 60000 % 60), static_cast<int>(day / 1000 % 60), static_cast<int>(day % 1000));
-    return text;
-}
-
-std::string number(double v) {
-    char text[32];
-    std::snprintf(text, sizeof(text), v == std::floor(v) ? "%.0f" : "%.1f", v);
-    return text;
-}
-
-// The timeline's data, for the page's script. '<' is written as an escape
-// so that no text in it can end the script element.
-std::string timeline_json(const std::vector<Span>& spans) {
-    json_object* root = json_object_new_object();
-    json_object* bars = json_object_new_array();
-    for (const Span& s : spans) {
-        json_object* b = json_object_new_object();
-        json_object_object_add(b, "start", json_object_new_int64(s.start_ms()));
-        json_object_object_add(b, "ms", json_object_new_int64(s.span_ms));
-        json_object_object_add(b, "thread", json_object_new_int64(s.thread));
-        json_object_object_add(b, "url", json_object_new_string(s.url.c_str()));
-        json_object_object_add(b, "ret", json_object_new_int(s.ret));
-        json_object_object_add(b, "ui", json_object_new_boolean(s.ui_thread));
-        const char* kind = s.failed() ? "failed"
-                           : s.answer == Span::Answer::Cache ? "cache"
-                           : s.multi_turn ? "turn"
-                                          : "net";
-        json_object_object_add(b, "kind", json_object_new_string(kind));
-        json_object_object_add(b, "at", json_object_new_string(clock_text(s.end_ms).c_str()));
-        json_object_array_add(bars, b);
-    }
-    json_object_object_add(root, "bars", bars);
-    std::string text = json_object_to_json_string_ext(root, JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE);
-    json_object_put(root);
-    std::string safe;
-    for (char c : text) safe += c == '<' ? std::string("\\u003c") : std::string(1, c);
-    return safe;
-}
-
-const char kStyle[] = R"(
-body{font:14px/1.4 system-ui,sans-serif;margin:24px;color:#1f2328;background:#fff}
-h1{font-size:20px;margin:0 0 4px}h2{font-size:16px;margin:24px 0 8px}
-.muted{color:#656d76}.legend span{display:inline-block;margin-right:16px}
-.sw{display:inline-block;width:14px;height:10px;margin-right:4px;vertical-align:middle;border-radius:2px}
-.net{fill:#3b82f6;background:#3b82f6}.cache{fill:#16a34a;background:#16a34a}
-.turn{fill:#a78bfa;background:#a78bfa}.failed{fill:#dc2626;background:#dc2626}
-.ui{stroke:#111;stroke-width:1.5}.sw.ui{background:#fff;border:2px solid #111;width:10px;height:6px}
-table{border-collapse:collapse}td,th{border:1px solid #d0d7de;padding:3px 8px;text-align:left;vertical-align:top}
-td.n{text-align:right;font-variant-numeric:tabular-nums}code,pre{font:12px ui-monospace,monospace}
-pre{margin:0;white-space:pre-wrap;word-break:break-all}#timeline{border:1px solid #d0d7de;overflow-x:auto}
-.lane{font:11px ui-monospace,monospace;fill:#444}.axis{font:10px ui-monospace,monospace;fill:#656d76}
-.grid{stroke:#eaeef2}
-)";
-
-// Lanes are threads in order of first appearance; a bar is placed by its
-// start (line time less spantime) and is as long as its span.
-const char kScript[] = R"(
-(function () {
-  var data = JSON.parse(document.getElementById('timeline-data').textContent);
-  var bars = data.bars, ns = 'http://www.w3.org/2000/svg';
-  var box = document.getElementById('timeline');
-  if (!bars.length) { box.textContent = 'No transfer in this log.'; box.dataset.bars = 0; return; }
-  var t0 = Infinity, t1 = -Infinity, lanes = [], laneOf = {}, uiLane = {};
-  bars.forEach(function (b) {
-    t0 = Math.min(t0, b.start); t1 = Math.max(t1, b.start + b.ms);
-    if (!(b.thread in laneOf)) { laneOf[b.thread] = lanes.length; lanes.push(b.thread); }
-    if (b.ui) uiLane[b.thread] = true;
-  });
-  var left = 170, width = Math.max(700, Math.min(1400, window.innerWidth - 80) - left);
-  var laneH = 22, top = 22, span = Math.max(1, t1 - t0), scale = width / span;
-  var svg = document.createElementNS(ns, 'svg');
-  svg.setAttribute('width', left + width + 10); svg.setAttribute('height', top + lanes.length * laneH + 6);
-  function el(name, attrs, text) {
-    var e = document.createElementNS(ns, name);
-    for (var k in attrs) e.setAttribute(k, attrs[k]);
-    if (text !== undefined) e.textContent = text;
-    svg.appendChild(e); return e;
-  }
-  var step = Math.pow(10, Math.floor(Math.log10(span / 6)));
-  if (span / step > 12) step *= 5; else if (span / step > 6) step *= 2;
-  for (var t = 0; t <= span; t += step) {
-    var x = left + t * scale;
-    el('line', {x1: x, x2: x, y1: 14, y2: top + lanes.length * laneH, 'class': 'grid'});
-    if (x + 40 < left + width) el('text', {x: x + 2, y: 11, 'class': 'axis'}, t >= 1000 ? (t / 1000) + ' s' : t + ' ms');
-  }
-  lanes.forEach(function (thread, i) {
-    el('text', {x: 4, y: top + i * laneH + 15, 'class': 'lane'},
-       'thread ' + thread + (uiLane[thread] ? ' (UI)' : ''));
-  });
-  bars.forEach(function (b) {
-    var r = el('rect', {x: left + (b.start - t0) * scale, y: top + laneOf[b.thread] * laneH + 3,
-                        width: Math.max(2, b.ms * scale), height: laneH - 6, rx: 2,
-                        'class': 'bar ' + b.kind + (b.ui ? ' ui' : '')});
-    var title = document.createElementNS(ns, 'title');
-    title.textContent = b.url + '\n' + b.kind + ', ret ' + b.ret + ', ' + b.ms + ' ms, ended ' + b.at +
-                        (b.ui ? ', UI thread' : '');
-    r.appendChild(title);
-  });
-  box.appendChild(svg);
-  box.dataset.bars = bars.length;
-})();
-)";
-
-}  // namespace
-
-std::string report_html(const LogContents& c, const std::string& source) {
-    size_t cached = 0, failed = 0, ui = 0, turns = 0;
-    for (const Span& s : c.spans) {
-        cached += s.answer == Span::Answer::Cache;
-        failed += s.failed();
-        ui += s.ui_thread;
-        turns += s.multi_turn;
-    }
-    std::ostringstream h;
-    h << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>quillnet log: "
-      << html_escape(source) << "</title><style>" << kStyle << "</style></head><body>\n";
-    h << "<h1>quillnet transfers</h1><p class=\"muted\">" << html_escape(source) << ": " << c.records << " records, "
-      << c.spans.size() << " span lines (" << turns << " of them turns of asynchronous tasks), " << cached
-      << " answered from the cache, " << failed << " failed, " << ui << " on the UI thread.</p>\n";
-    h << "<h2>Timeline</h2><p class=\"legend\">"
-         "<span><i class=\"sw net\"></i>network</span><span><i class=\"sw cache\"></i>request cache "
-         "(&ldquo;by catch&rdquo;)</span><span><i class=\"sw turn\"></i>asynchronous task turn</span>"
-         "<span><i class=\"sw failed\"></i>failed</span><span><i class=\"sw ui\"></i>on the UI thread</span></p>\n";
-    h << "<div id=\"timeline\"><noscript>The timeline needs JavaScript.</noscript></div>\n";
-    h << "<script type=\"application/json\" id=\"timeline-data\">" << timeline_json(c.spans) << "</script>\n";
-
-    h << "<h2>Failures</h2>\n";
-    if (failed == 0) h << "<p>None.</p>\n";
-    else h << "<table id=\"failures\"><tr><th>ended</th><th>thread</th><th>URL</th><th>ret</th><th>error lines</th></tr>\n";
-    for (const Span& s : c.spans) {
-        if (!s.failed()) continue;
-        h << "<tr><td>" << clock_text(s.end_ms) << "</td><td>" << s.thread << "</td><td><code>" << html_escape(s.url)
-          << "</code></td><td class=\"n\">" << s.ret << "</td><td>";
-        for (const std::string& e : s.errors) h << "<pre>" << html_escape(e) << "</pre>";
-        h << "</td></tr>\n";
-    }
-    if (failed != 0) h << "</table>\n";
-    if (!c.other_errors.empty()) {
-        h << "<h2>Other lines at level 35</h2><table id=\"other-errors\"><tr><th>line</th><th>times</th>"
-             "<th>first</th></tr>\n";
-        for (const auto& e : c.other_errors) {
-            h << "<tr><td><pre>" << html_escape(e.first) << "</pre></td><td class=\"n\">" << e.second.size()
-              << "</td><td>" << html_escape(e.second.front()) << "</td></tr>\n";
-        }
-        h << "</table>\n";
-    }
-    h << "<h2>Span time by URL path</h2>\n<table id=\"summary\"><tr><th>path</th><th>kind</th><th>count</th>"
-         "<th>median ms</th><th>95th percentile ms</th></tr>\n";
-    for (const PathStats& p : path_stats(c.spans)) {
-        h << "<tr><td><code>" << html_escape(p.path) << "</code></td><td>"
-          << (p.multi_turn ? "asynchronous turn" : "transfer") << "</td><td class=\"n\">" << p.count
-          << "</td><td class=\"n\">" << number(p.median_ms) << "</td><td class=\"n\">" << number(p.p95_ms)
-          << "</td></tr>\n";
-    }
-    h << "</table>\n<p class=\"muted\">Percentiles interpolate linearly between the two nearest spans.</p>\n";
-    h << "<script>" << kScript << "</script>\n</body></html>\n";
-    return h.str();
 }
 
 }  // namespace cli

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "commands.h"
+#include "console.h"
 #include "host.h"
 #include "report.h"
 #include "report_command.h"
@@ -26,19 +27,23 @@ ReportSummary write_report(const std::vector<std::string>& logs, const std::stri
     if (!out.write(html.data(), static_cast<std::streamsize>(html.size()))) {
         throw Failure{kExitFailed, "cannot write '" + page + "'"};
     }
+    out.close();
+    if (!out) throw Failure{kExitFailed, "cannot write '" + page + "'"};
     ReportSummary summary;
-    for (const Span& s : contents.spans) {
-        ++summary.spans;
-        summary.cached += s.answer == Span::Answer::Cache;
-        summary.failed += s.failed();
-        summary.ui += s.ui_thread;
+    for (const Bar& b : contents.bars) {
+        summary.tasks += b.task;
+        summary.transfers += !b.task;
+        summary.cached += b.cached;
+        summary.failed += b.failed();
+        summary.ui += b.ui_thread;
     }
     return summary;
 }
 
 std::string describe(const ReportSummary& s, const std::string& page) {
-    return std::to_string(s.spans) + " span lines (" + std::to_string(s.cached) + " from the cache, " +
-           std::to_string(s.failed) + " failed, " + std::to_string(s.ui) + " on the UI thread) -> " + page;
+    return std::to_string(s.transfers) + " transfers and " + std::to_string(s.tasks) + " tasks (" +
+           std::to_string(s.cached) + " from the cache, " + std::to_string(s.failed) + " failed, " +
+           std::to_string(s.ui) + " on the UI thread) -> " + page;
 }
 
 void add_report_command(CLI::App& app, Action& action) {
@@ -52,12 +57,12 @@ void add_report_command(CLI::App& app, Action& action) {
         ->required()
         ->check(CLI::ExistingFile);
     cmd->add_option("-o,--output", o->page, "the page to write (default quillnet-report.html)");
-    cmd->footer("The page needs no network: a timeline with one bar per transfer's span line (cache answers,\n"
-                "failures and the UI thread told apart), the failures with their error lines, and the span\n"
-                "time per URL path (count, median, 95th percentile).");
+    cmd->footer("The page needs no network: a timeline that zooms, with one bar per transfer and per\n"
+                "asynchronous task coloured by outcome, the failures with libcurl's code and the HTTP status,\n"
+                "and the time per URL path (count, median, 95th percentile, bytes and rate).");
     cmd->callback([o, &action] {
         action = [o] {
-            std::printf("report: %s\n", describe(write_report(o->logs, o->page), o->page).c_str());
+            note("report: " + describe(write_report(o->logs, o->page), o->page));
             return kExitOk;
         };
     });

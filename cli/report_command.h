@@ -10,7 +10,7 @@ namespace qn {
 namespace cli {
 
 struct ReportSummary {
-    size_t spans = 0, cached = 0, failed = 0, ui = 0;
+    size_t transfers = 0, tasks = 0, cached = 0, failed = 0, ui = 0;
 };
 
 // Reads the logs (oldest first) and writes the page; throws a Failure.

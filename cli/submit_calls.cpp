@@ -94,6 +94,9 @@ SubmitResult submit(const SubmitRequest& r) {
     }
     if (body.data != nullptr) result.body.assign(body.data, static_cast<size_t>(body_len));
     result.cookies = parse_cookies(cookies.data);
+    // The program's own record, for the report page's byte counts.
+    host_record("quillnet host: submit " + r.url + ": HTTP " + std::to_string(result.status) + ", " +
+                std::to_string(result.body.size()) + " bytes");
     return result;
 }
 
@@ -109,6 +112,7 @@ MultipartResult submit_multipart(const std::string& url, const std::vector<FormP
                                                        doc.empty() ? nullptr : doc.c_str(), &body.data,
                                                        &body_len);
     if (body.data != nullptr) result.body.assign(body.data, static_cast<size_t>(body_len));
+    host_record("quillnet host: multipart " + url + ": " + std::to_string(result.body.size()) + " bytes answered");
     return result;
 }
 

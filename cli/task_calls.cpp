@@ -1,9 +1,11 @@
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 
 #include "calls.h"
 #include "console.h"
 #include "host.h"
+#include "library_log.h"
 #include "request_options.h"
 
 namespace qn {
@@ -20,8 +22,27 @@ void check_started(int64_t fd) {
     if (fd == -1) throw Failure{kExitFailed, "the library started no task (see its log: " + log_file() + ")"};
 }
 
+// A threaded task's end is known only from its worker's span line, which
+// the sink drops when the log is set above level 30.
+void require_span_lines(const char* what) {
+    const int level = log_level();
+    if (level > 30) {
+        throw Failure{kExitUsage, std::string(what) + " reports its end only in the library's log, and mjlog.dat's "
+                                  "log_level=" + std::to_string(level) + " drops those lines: use --mode async, "
+                                  "or log_level=30"};
+    }
+}
+
 int body_length(const std::string& text) {
     return static_cast<int>(text.size());
+}
+
+// The program's own record of a transfer in the library's log: the report
+// page takes its bytes (which the library does not log) from it.
+void record(const std::string& what, const TaskResult& r) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof(seconds), "%.3f", r.seconds);
+    host_record("quillnet host: " + what + ": " + std::to_string(r.bytes) + " bytes in " + seconds + " s");
 }
 
 }  // namespace
@@ -51,18 +72,16 @@ TaskResult download(const DownloadRequest& r, ProgressBar& bar, const TurnHook& 
         }
         result.outcome = rc == 1 ? Outcome::Completed : Outcome::Failed;
     } else if (r.mode == Mode::Threaded) {
+        require_span_lines("the threaded download");
         TaskEvents events(TaskEvents::Kind::Download);
+        SpanWatch span(log_size());
         const int64_t fd = lib.quillnet_download_urlfile_ex(r.url.c_str(), r.path.c_str(), &events, on_task_event);
         check_started(fd);
-        TaskControl control{[fd] { return library().quillnet_getpos_download_urlfile(fd); }, {},
-                            EndRule::PositionFull, r.stall};
+        TaskControl control{[fd] { return library().quillnet_getpos_download_urlfile(fd); }, {}, EndRule::SpanLine,
+                            [&span] { return span.result(); }};
         TaskWatch watch(events, control, bar);
         result.outcome = watch.run(hook);
-        // A body of unknown length never reaches 100%: it has ended when no
-        // data came for the stall time.
-        if (result.outcome == Outcome::Stalled && watch.percent() <= 0 && events.bytes > 0) {
-            result.outcome = Outcome::Completed;
-        }
+        result.received = events.bytes;
         result.stopped = lib.quillnet_stop_download_urlfile(fd);
     } else {
         // Code 2 with a document: exactly the lines asked for (a Cookie line
@@ -77,14 +96,16 @@ TaskResult download(const DownloadRequest& r, ProgressBar& bar, const TurnHook& 
         check_started(fd);
         TaskControl control{[fd] { return library().quillnet_getpos_download_asyn_urlfile(fd); },
                             [fd](int mask) { return library().quillnet_control_download_asyn_urlfile(fd, mask); },
-                            EndRule::DoneEvent, r.stall};
+                            EndRule::DoneEvent, {}};
         TaskWatch watch(events, control, bar);
         result.outcome = watch.run(hook);
+        result.received = events.bytes;
         result.stopped = lib.quillnet_stop_download_asyn_urlfile(fd);
     }
     bar.close();
     result.bytes = size_on_disk(r.path);
     result.seconds = timer.seconds();
+    record("download " + r.url + " -> " + r.path, result);
     return result;
 }
 
@@ -104,15 +125,17 @@ TaskResult upload(const UploadRequest& r, ProgressBar& bar) {
     TaskEvents& events = r.mode == Mode::Threaded ? *new TaskEvents(TaskEvents::Kind::Upload) : local;
     std::unique_ptr<StdoutCapture> answer;
     if (r.mode == Mode::Threaded) {
+        require_span_lines("the threaded upload");
         // The worker hands the server's answer to libcurl's default output,
         // this process's standard output: it is taken from there, so that
         // it reaches the user like the asynchronous upload's.
         answer = std::make_unique<StdoutCapture>(config_dir() + "log/upload-answer.tmp");
+        SpanWatch span(log_size());
         const int64_t fd = lib.quillnet_upload_urlfile_ex(r.url.c_str(), r.path.c_str(), &events, on_task_event);
         threaded->push_back({fd, &events});
         check_started(fd);
-        TaskControl control{[fd] { return library().quillnet_getpos_upload_urlfile(fd); }, {},
-                            EndRule::UploadQuiet, r.stall};
+        TaskControl control{[fd] { return library().quillnet_getpos_upload_urlfile(fd); }, {}, EndRule::SpanLine,
+                            [&span] { return span.result(); }};
         TaskWatch watch(events, control, bar);
         result.outcome = watch.run();
     } else {
@@ -122,7 +145,7 @@ TaskResult upload(const UploadRequest& r, ProgressBar& bar) {
                                                             doc.c_str(), body_length(doc), &events, on_task_event);
         check_started(fd);
         TaskControl control{[fd] { return library().quillnet_getpos_upload_asyn_urlfile(fd); }, {},
-                            EndRule::DoneEvent, r.stall};
+                            EndRule::DoneEvent, {}};
         TaskWatch watch(events, control, bar);
         result.outcome = watch.run();
         result.stopped = lib.quillnet_stop_upload_asyn_urlfile(fd);
@@ -131,6 +154,7 @@ TaskResult upload(const UploadRequest& r, ProgressBar& bar) {
     result.bytes = size_on_disk(r.path);
     result.answer = answer ? answer->finish() : events.take_answer();
     result.seconds = timer.seconds();
+    record("upload " + r.path + " -> " + r.url, result);
     return result;
 }
 
@@ -147,8 +171,7 @@ TaskResult submit_multipart_task(const std::string& url, const std::vector<FormP
                                                           doc.empty() ? nullptr : doc.c_str(), body_length(doc),
                                                           &events, on_task_event);
     check_started(fd);
-    TaskControl control{[fd] { return library().quillnet_getpos_multipart_asyn(fd); }, {}, EndRule::DoneEvent,
-                        std::chrono::milliseconds(0)};
+    TaskControl control{[fd] { return library().quillnet_getpos_multipart_asyn(fd); }, {}, EndRule::DoneEvent, {}};
     TaskWatch watch(events, control, bar);
     result.outcome = watch.run();
     result.stopped = lib.quillnet_stop_multipart_asyn(fd);
@@ -156,6 +179,7 @@ TaskResult submit_multipart_task(const std::string& url, const std::vector<FormP
     result.bytes = events.total;
     result.answer = events.take_answer();
     result.seconds = timer.seconds();
+    record("multipart " + url, result);
     return result;
 }
 

@@ -1,6 +1,7 @@
 #include "task_watch.h"
 
 #include <algorithm>
+#include <chrono>
 #include <thread>
 
 #include "console.h"
@@ -50,7 +51,6 @@ void on_task_event(void*, int event, void* data, unsigned int length, void* user
     default:
         break;
     }
-    e.last_event_ms = steady_ms();
 }
 
 int TaskWatch::percent() const {
@@ -78,42 +78,15 @@ void TaskWatch::set_paused(bool paused) {
 
 Outcome TaskWatch::run(const std::function<void(TaskWatch&)>& each_turn) {
     KeyInput keys;
-    const int64_t started = steady_ms();
-    int64_t full_since = 0;
     for (;;) {
         if (InterruptGuard::requested()) return Outcome::Interrupted;
         if (keys.poll() == ' ') set_paused(!paused_);
         if (each_turn) each_turn(*this);
-        const ProgressSample s = sample();
-        bar_.update(s);
-        const int64_t now = steady_ms();
-        const int64_t last = std::max(events_.last_event_ms.load(), started);
-        const int64_t stall = control_.stall.count();
-        switch (control_.end) {
-        case EndRule::DoneEvent:
-            if (events_.done != -1) {
-                bar_.update(sample(), true);
-                return events_.done == 0 ? Outcome::Completed : Outcome::Failed;
-            }
-            break;
-        case EndRule::PositionFull:
-            // The threaded download sends no end event: at 100% only the
-            // worker's last steps remain, which a short wait covers, so that
-            // the stop does not abort a transfer that has all its data.
-            if (s.percent == 100) {
-                if (full_since == 0) full_since = now;
-                if (now - full_since >= 200) return Outcome::Completed;
-            } else if (!paused_ && now - last >= stall) {
-                return Outcome::Stalled;
-            }
-            break;
-        case EndRule::UploadQuiet:
-            // libcurl reports progress at least once a second while a
-            // transfer lasts, the server's answer included; quiet after 100%
-            // means the worker is done.
-            if (s.percent == 100 && now - last >= std::min<int64_t>(1500, stall)) return Outcome::Completed;
-            if (s.percent < 100 && now - last >= stall) return Outcome::Stalled;
-            break;
+        bar_.update(sample());
+        const int ended = control_.end == EndRule::DoneEvent ? events_.done.load() : control_.span_result();
+        if (ended != -1) {
+            bar_.update(sample(), true);
+            return ended == 0 ? Outcome::Completed : Outcome::Failed;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(40));
     }

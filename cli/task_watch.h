@@ -4,7 +4,6 @@
 #define QN_CLI_TASK_WATCH_H
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -25,7 +24,6 @@ struct TaskEvents {
     std::atomic<uint64_t> total{0};        // to send (uploads), when known
     std::atomic<int> percent{-1};          // last progress event
     std::atomic<int> done{-1};             // end event: 0 success, 1 failure
-    std::atomic<int64_t> last_event_ms{0}; // when anything was last reported
     std::mutex answer_mutex;
     std::string answer;                    // the server's answer to an upload
 
@@ -38,18 +36,17 @@ void on_task_event(void* handle, int event, void* data, unsigned int length, voi
 
 // How a task kind tells that it has ended.
 enum class EndRule {
-    DoneEvent,      // the asynchronous tasks send one
-    PositionFull,   // threaded download: 100%, or no data for the stall time
-    UploadQuiet,    // threaded upload: 100% and libcurl's progress reports over
+    DoneEvent,  // the asynchronous tasks send one
+    SpanLine,   // the threaded tasks send none: their worker's span line in the log
 };
 
-enum class Outcome { Completed, Failed, Interrupted, Stalled };
+enum class Outcome { Completed, Failed, Interrupted };
 
 struct TaskControl {
     std::function<int()> position;          // the task's getpos export
     std::function<int(int)> pause;          // control export, or empty
     EndRule end = EndRule::DoneEvent;
-    std::chrono::milliseconds stall{5000};
+    std::function<int()> span_result;       // SpanLine: libcurl's code, -1 until the line is there
 };
 
 class TaskWatch {
@@ -57,9 +54,9 @@ public:
     TaskWatch(TaskEvents& events, TaskControl control, ProgressBar& bar)
         : events_(events), control_(std::move(control)), bar_(bar) {}
 
-    // Follows the task until it ends, the user presses Ctrl-C, or (for the
-    // kinds without an end event) it stalls. `each_turn` runs on every turn
-    // of the loop (the demo pauses and resumes from there).
+    // Follows the task until it ends or the user presses Ctrl-C.
+    // `each_turn` runs on every turn of the loop (the demo pauses and
+    // resumes from there).
     Outcome run(const std::function<void(TaskWatch&)>& each_turn = {});
 
     // Pauses (true) or resumes the task through the library.

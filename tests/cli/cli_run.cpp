@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <cstdio>
 #include <thread>
 
 #include "platform.h"
@@ -20,8 +22,8 @@ double now_seconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-pid_t Cli::start(const std::vector<std::string>& args) {
-    std::vector<std::string> all = {qn::platform::executable_dir() + "quillnet"};
+pid_t Cli::start(const std::vector<std::string>& args, const CliIo& cli_io) {
+    std::vector<std::string> all = {program_.empty() ? qn::platform::executable_dir() + "quillnet" : program_};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : all) argv.push_back(a.data());
@@ -35,10 +37,14 @@ pid_t Cli::start(const std::vector<std::string>& args) {
     env.push_back(nullptr);
     posix_spawn_file_actions_t io;
     posix_spawn_file_actions_init(&io);
-    posix_spawn_file_actions_addopen(&io, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    const std::string out = dir_ + "stdout.txt", err = dir_ + "stderr.txt";
+    posix_spawn_file_actions_addopen(&io, STDIN_FILENO, cli_io.in.c_str(), O_RDONLY, 0);
+    const std::string out = cli_io.out.empty() ? dir_ + "stdout.txt" : cli_io.out, err = dir_ + "stderr.txt";
+    if (!cli_io.out.empty()) std::remove((dir_ + "stdout.txt").c_str());  // read back as empty
     posix_spawn_file_actions_addopen(&io, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&io, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addchdir_np(&io, dir_.c_str());
+    // The configuration folder a host installs, empty: every setting at its default.
+    std::filesystem::create_directories(config_dir());
     pid_t pid = -1;
     started_ = now_seconds();
     if (::posix_spawn(&pid, argv[0], &io, nullptr, argv.data(), env.data()) != 0) pid = -1;
@@ -66,8 +72,8 @@ CliResult Cli::finish(pid_t pid, int timeout_s) {
     return r;
 }
 
-CliResult Cli::run(const std::vector<std::string>& args) {
-    return finish(start(args));
+CliResult Cli::run(const std::vector<std::string>& args, const CliIo& io) {
+    return finish(start(args, io));
 }
 
 }  // namespace qntest

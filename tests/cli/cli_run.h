@@ -16,20 +16,30 @@ struct CliResult {
     double seconds = 0;
 };
 
+// Where the child's standard input comes from and its output goes; by
+// default /dev/null and a file in the folder, read back as CliResult::out.
+struct CliIo {
+    std::string in = "/dev/null";
+    std::string out;
+};
+
 class Cli {
 public:
-    // `dir` (ending in "/") holds the configuration directory and the output.
-    explicit Cli(std::string dir) : dir_(std::move(dir)) {}
+    // `dir` (ending in "/") holds the configuration directory and the output,
+    // and is the child's working folder. `program` defaults to the quillnet
+    // beside the test.
+    explicit Cli(std::string dir, std::string program = "") : dir_(std::move(dir)), program_(std::move(program)) {}
 
-    CliResult run(const std::vector<std::string>& args);
+    CliResult run(const std::vector<std::string>& args, const CliIo& io = {});
     // Starts without waiting; finish() waits (at most `timeout_s`, then kills).
-    pid_t start(const std::vector<std::string>& args);
+    pid_t start(const std::vector<std::string>& args, const CliIo& io = {});
     CliResult finish(pid_t pid, int timeout_s = 90);
 
     std::string config_dir() const { return dir_ + "config/"; }
 
 private:
     std::string dir_;
+    std::string program_;
     double started_ = 0;
 };
 

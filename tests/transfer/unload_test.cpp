@@ -90,12 +90,13 @@ std::string load_upload_unload() {
 int (*g_stop_itself)(int64_t) = nullptr;
 std::atomic<bool> g_stopped_itself{false};
 
-// Stops its own task, then stays in the callback for a while: the unload
-// comes meanwhile, and must wait for the worker to leave the library.
+// Stops its own task, then stays in the callback for a while, longer than
+// the other workers take to end: the unload comes meanwhile, and must wait
+// for this worker to leave the library.
 void stop_itself_and_linger(void* handle, int, void*, unsigned int, void*) {
     if (g_stopped_itself.exchange(true)) return;
     g_stop_itself(static_cast<int64_t>(reinterpret_cast<intptr_t>(handle)));
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::this_thread::sleep_for(std::chrono::seconds(3));
 }
 
 // One task of every kind running, and one that has stopped itself from its
@@ -137,7 +138,7 @@ std::string load_run_every_kind_unload() {
     g_stop_itself = symbol<Position>(lib, "quillnet_stop_download_asyn_urlfile");
     download_asyn(slow_file.c_str(), out("s").c_str(), nullptr, 0, 1, 1, nullptr, 0, nullptr, &stop_itself_and_linger);
     if (!eventually([] { return g_stopped_itself.load(); })) return "no self-stop";
-    return unload(lib, std::chrono::seconds(5));
+    return unload(lib, std::chrono::seconds(8));
 }
 
 }  // namespace

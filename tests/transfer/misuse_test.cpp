@@ -168,8 +168,10 @@ TEST_F(Misuse, StaleHandleNeverReachesANewerTask) {
         SCOPED_TRACE(kind.name);
         const int64_t stale = (this->*kind.start)(false, nullptr, nullptr);
         ASSERT_EQ(kind.stop(stale), 1);
-        // A record of the same size, made right after the stop: the block
-        // the allocator would hand out first.
+        const int64_t between = (this->*kind.start)(false, nullptr, nullptr);
+        ASSERT_EQ(kind.stop(between), 1);
+        // A record of the same size, made right after the stops: the block
+        // the allocator would hand out first is one of theirs.
         Seen seen;
         const int64_t newer = (this->*kind.start)(true, &seen, kind.end_event ? &record : nullptr);
         ASSERT_NE(newer, -1);

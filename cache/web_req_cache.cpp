@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <exception>
+#include <system_error>
 
 #include "log/log_record.h"
 #include "platform/platform.h"
@@ -51,7 +52,7 @@ WebReqCache::WebReqCache(size_t capacity, std::chrono::seconds max_age, NowFunct
       capacity_(capacity),
       max_age_(max_age),
       cleanup_interval_(std::chrono::seconds(10)) {
-    cleaner_ = std::thread([this] { CleanerLoop(); });
+    StartCleaner();
 }
 
 WebReqCache::~WebReqCache() {
@@ -60,7 +61,7 @@ WebReqCache::~WebReqCache() {
 
 namespace {
 
-// Joins the process-wide cache's clean-up thread when the library is
+// Ends the process-wide cache's clean-up thread when the library is
 // unloaded or the process exits, so that no library code runs after that
 // and no thread is left behind. The cache itself stays: a host thread that
 // still sends a request during exit finds it intact, only without purges.
@@ -69,7 +70,7 @@ public:
     explicit CleanerGuard(WebReqCache* cache) : cache_(cache) {}
     ~CleanerGuard() {
         // Windows has stopped the thread already when the process ends.
-        if (!qn::platform::process_ending()) cache_->StopCleaner();
+        if (!qn::platform::process_ending()) cache_->StopCleaner(/*at_unload=*/true);
     }
 
 private:
@@ -178,7 +179,29 @@ bool WebReqCache::Lookup(const WebReqCacheKey& key, WebReqCacheValue& value) {
 
 void WebReqCache::Store(const WebReqCacheKey& key, const WebReqCacheValue& value,
                         const std::shared_ptr<std::promise<WebReqCacheValue>>& promise) {
-    qn::platform::MutexLock guard(lock_);
+    bool start_cleaner = false;
+    {
+        qn::platform::MutexLock guard(lock_);
+        StoreLocked(key, value, promise);
+        if (!cleaner_running_ && !stop_.load()) {
+            cleaner_running_ = true;
+            start_cleaner = true;
+        }
+    }
+    // The answer is stored whether or not a thread can be had for it now;
+    // the next store tries again.
+    if (start_cleaner) {
+        try {
+            StartCleaner();
+        } catch (const std::system_error&) {
+            qn::platform::MutexLock guard(lock_);
+            cleaner_running_ = false;
+        }
+    }
+}
+
+void WebReqCache::StoreLocked(const WebReqCacheKey& key, const WebReqCacheValue& value,
+                              const std::shared_ptr<std::promise<WebReqCacheValue>>& promise) {
     const Clock::time_point now = now_();
     auto it = index_.find(key);
     if (it != index_.end()) {
@@ -233,7 +256,7 @@ void WebReqCache::PurgeStale() {
 
 void WebReqCache::CleanerLoop() {
     const std::chrono::seconds interval = std::max(cleanup_interval_, std::chrono::seconds(1));
-    while (!stop_.load()) {
+    for (bool first = true; !stop_.load(); first = false) {
         // Requests never wait for a purge: a busy cache skips this round.
         if (lock_.try_lock()) {
             try {
@@ -241,19 +264,46 @@ void WebReqCache::CleanerLoop() {
             } catch (...) {
                 // Out of memory for a log line: the rest waits for the next round.
             }
+            // Nothing left to purge: this thread ends, and the next store
+            // starts another. Not on the first round, so that a thread made
+            // for an empty cache (a new one, or one cleared since the store
+            // that started it) still gets a round.
+            const bool idle = !first && entries_.empty();
+            if (idle) cleaner_running_ = false;
             lock_.unlock();
+            if (idle) return;
         }
         std::unique_lock<std::mutex> sleeping(stop_mutex_);
         stop_signal_.wait_for(sleeping, interval, [this] { return stop_.load(); });
     }
 }
 
-void WebReqCache::StopCleaner() {
+void WebReqCache::StartCleaner() {
+    std::lock_guard<std::mutex> joining(join_mutex_);
+    // The thread before has cleared cleaner_running_ as its last use of the
+    // cache: the join waits only for it to run out.
+    qn::platform::join_thread(cleaner_);
+    cleaner_ = nullptr;
+    if (stop_.load()) return;
+    cleaner_ = qn::platform::start_thread(
+        [](void* cache) { static_cast<WebReqCache*>(cache)->CleanerLoop(); }, this, "quillnet cache");
+    if (cleaner_ == nullptr) {
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
+                                "request cache: no clean-up thread");
+    }
+}
+
+void WebReqCache::StopCleaner(bool at_unload) {
     {
         std::lock_guard<std::mutex> sleeping(stop_mutex_);
         stop_.store(true);
     }
     stop_signal_.notify_all();
     std::lock_guard<std::mutex> joining(join_mutex_);
-    if (cleaner_.joinable() && cleaner_.get_id() != std::this_thread::get_id()) cleaner_.join();
+    if (at_unload) {
+        qn::platform::end_thread_at_unload(cleaner_);
+    } else {
+        qn::platform::join_thread(cleaner_);
+    }
+    cleaner_ = nullptr;
 }

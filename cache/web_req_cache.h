@@ -14,10 +14,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <unordered_map>
 #include <utility>
 
+#include "platform/platform.h"
 #include "platform/thread_safety.h"
 
 // True when `url` ends with one of the six cached REST paths. Case-sensitive;
@@ -56,6 +56,14 @@ public:
 
     // Starts the clean-up thread, whose first purge runs at once. Throws
     // std::system_error when the thread cannot be started.
+    //
+    // The clean-up thread does not run for the life of the process: it ends
+    // at the first purge (after its first round) that leaves the cache
+    // empty, and the next store of an answer starts another. Answers older
+    // than ten seconds are purged as before, but an idle library keeps no
+    // thread of its own, and on Windows, where every thread of the library
+    // keeps its module loaded (platform/platform.h), a host's FreeLibrary
+    // after cached requests unloads the module once their answers are gone.
     WebReqCache(size_t capacity, std::chrono::seconds max_age, NowFunction now = &Clock::now);
     // Stops the clean-up thread. The process-wide instance is never destroyed.
     ~WebReqCache();
@@ -98,7 +106,9 @@ public:
     void Clear() QN_EXCLUDES(lock_);
 
     // Sets stop and joins the clean-up thread; it wakes at once. Idempotent.
-    void StopCleaner();
+    // No store starts another one afterwards. `at_unload`: the library is
+    // being unloaded (qn::platform::end_thread_at_unload).
+    void StopCleaner(bool at_unload = false);
 
 private:
     friend class WebReqCacheTestPeer;  // tests: clock, counts, a purge on demand
@@ -117,6 +127,9 @@ private:
         const void* owner;
     };
 
+    // Store's table work, under the lock.
+    void StoreLocked(const WebReqCacheKey& key, const WebReqCacheValue& value,
+                     const std::shared_ptr<std::promise<WebReqCacheValue>>& promise) QN_REQUIRES(lock_);
     // True with `value` set for a fresh entry, whose age restarts now. A
     // stale entry stays where it is.
     bool Lookup(const WebReqCacheKey& key, WebReqCacheValue& value) QN_REQUIRES(lock_);
@@ -124,8 +137,12 @@ private:
     // each.
     void PurgeStale() QN_REQUIRES(lock_);
     // The clean-up thread's body: a purge every interval (when the lock is
-    // free) until stop is set.
+    // free) until stop is set, or until a purge after the first leaves the
+    // cache empty.
     void CleanerLoop() QN_EXCLUDES(lock_);
+    // Starts a clean-up thread, once the one before (which ended its loop)
+    // is joined. Throws std::system_error when it cannot be started.
+    void StartCleaner() QN_EXCLUDES(lock_);
 
     bool Wait(const std::shared_future<WebReqCacheValue>& future, WebReqCacheValue& value, int* result,
               std::chrono::milliseconds limit);
@@ -144,6 +161,9 @@ private:
     const std::chrono::seconds max_age_;
     const std::chrono::seconds cleanup_interval_;
     std::atomic<size_t> waiting_{0};  // callers blocked on another caller's fetch
+    // True from a clean-up thread's start until it leaves its loop for want
+    // of answers; a store that finds it false starts another.
+    bool cleaner_running_ QN_GUARDED_BY(lock_) = true;
 
     // The clean-up thread sleeps on its own mutex and condition, never on
     // lock_, so a stop wakes it without waiting for requests.
@@ -151,7 +171,7 @@ private:
     std::mutex stop_mutex_;
     std::condition_variable stop_signal_;
     std::mutex join_mutex_;
-    std::thread cleaner_;
+    qn::platform::Thread* cleaner_ = nullptr;  // under join_mutex_
 };
 
 #endif  // QN_CACHE_WEB_REQ_CACHE_H

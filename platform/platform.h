@@ -58,6 +58,40 @@ uint32_t main_thread_id();
 // thread names (Windows before 10), nothing happens.
 void name_current_thread(const char* name);
 
+// A thread of the library's own: a task worker, a threaded upload, the
+// request cache's cleaner. Everything about it is here, because what makes
+// it safe to unload the library differs between the systems:
+//
+// - On Windows the thread holds a reference to the module this code is
+//   linked into, taken on the starting thread before the thread exists and
+//   dropped by its very last call (FreeLibraryAndExitThread). A host's
+//   FreeLibrary then only drops the host's own reference while such a thread
+//   runs; the module goes away after the last one has ended, and never waits
+//   for any of them under the loader lock (which an ending thread needs).
+// - On Linux, dlclose unmaps the code once the library's destructors have
+//   run, so those destructors wait for every such thread (join_thread, or
+//   end_thread_at_unload).
+struct Thread;
+using ThreadProc = void (*)(void*);
+
+// Starts proc(arg) at the default stack size; the thread carries `name`
+// (a text that outlives it) where the system names threads. Null when no
+// thread could be started.
+Thread* start_thread(ThreadProc proc, void* arg, const char* name) noexcept;
+
+// True on `thread` itself.
+bool is_current_thread(const Thread* thread) noexcept;
+
+// Waits until `thread` has returned, then frees it. On the thread itself it
+// cannot wait: it only frees the object and lets the thread run out.
+void join_thread(Thread* thread) noexcept;
+
+// What the library's unload does with one of its threads that has been told
+// to end: join_thread on Linux; on Windows it frees the object without
+// waiting, since the unload runs under the loader lock and the thread, which
+// held the module until its last call, has left the library's code already.
+void end_thread_at_unload(Thread* thread) noexcept;
+
 // Debugger output: OutputDebugStringA on Windows, stderr elsewhere.
 void debug_output(const char* text);
 

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 
 namespace qn {
@@ -152,6 +153,55 @@ void debug_output(const char* text) {
 
 bool process_ending() {
     return false;
+}
+
+struct Thread {
+    pthread_t id;
+    ThreadProc proc;
+    void* arg;
+    const char* name;
+};
+
+namespace {
+
+thread_local const Thread* t_current_thread = nullptr;
+
+void* thread_main(void* self_ptr) {
+    auto* self = static_cast<Thread*>(self_ptr);
+    t_current_thread = self;
+    name_current_thread(self->name);
+    self->proc(self->arg);
+    return nullptr;
+}
+
+}  // namespace
+
+Thread* start_thread(ThreadProc proc, void* arg, const char* name) noexcept {
+    auto* thread = new (std::nothrow) Thread{pthread_t(), proc, arg, name};
+    if (thread == nullptr) return nullptr;
+    if (::pthread_create(&thread->id, nullptr, &thread_main, thread) != 0) {
+        delete thread;
+        return nullptr;
+    }
+    return thread;
+}
+
+bool is_current_thread(const Thread* thread) noexcept {
+    return thread != nullptr && t_current_thread == thread;
+}
+
+void join_thread(Thread* thread) noexcept {
+    if (thread == nullptr) return;
+    if (is_current_thread(thread)) {
+        ::pthread_detach(thread->id);
+    } else {
+        ::pthread_join(thread->id, nullptr);
+    }
+    delete thread;
+}
+
+void end_thread_at_unload(Thread* thread) noexcept {
+    join_thread(thread);
 }
 
 }  // namespace platform

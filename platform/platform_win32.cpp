@@ -4,6 +4,7 @@
 #include <tlhelp32.h>
 
 #include <cstring>
+#include <new>
 #include <string>
 
 // Exported by ntdll, not declared by the SDK headers.
@@ -147,6 +148,75 @@ void debug_output(const char* text) {
 
 bool process_ending() {
     return RtlDllShutdownInProgress() != FALSE;
+}
+
+struct Thread {
+    HANDLE handle;
+    ThreadProc proc;
+    void* arg;
+    const char* name;
+    HMODULE module;  // the reference the thread holds until its last call
+};
+
+namespace {
+
+thread_local const Thread* t_current_thread = nullptr;
+
+// Any address inside the module this code is linked into.
+const char kModuleAnchor = 0;
+
+DWORD WINAPI thread_main(LPVOID self_ptr) {
+    auto* self = static_cast<Thread*>(self_ptr);
+    // Read now: once proc has returned, the object may be freed by a join
+    // that sees the thread end, or by an unload that does not wait.
+    const HMODULE module = self->module;
+    t_current_thread = self;
+    name_current_thread(self->name);
+    self->proc(self->arg);
+    t_current_thread = nullptr;
+    // Drops the module and ends the thread in one call that runs outside
+    // the module: when this was the last reference, the module is unloaded
+    // here, with nothing of it left to return into.
+    ::FreeLibraryAndExitThread(module, 0);
+    return 0;
+}
+
+}  // namespace
+
+Thread* start_thread(ThreadProc proc, void* arg, const char* name) noexcept {
+    auto* thread = new (std::nothrow) Thread{nullptr, proc, arg, name, nullptr};
+    if (thread == nullptr) return nullptr;
+    // Taken here, before the thread exists: a host's FreeLibrary between
+    // the start and the thread's first instruction cannot unload the code.
+    if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                              reinterpret_cast<LPCWSTR>(&kModuleAnchor), &thread->module)) {
+        delete thread;
+        return nullptr;
+    }
+    thread->handle = ::CreateThread(nullptr, 0, &thread_main, thread, 0, nullptr);
+    if (thread->handle == nullptr) {
+        ::FreeLibrary(thread->module);
+        delete thread;
+        return nullptr;
+    }
+    return thread;
+}
+
+bool is_current_thread(const Thread* thread) noexcept {
+    return thread != nullptr && t_current_thread == thread;
+}
+
+void join_thread(Thread* thread) noexcept {
+    if (thread == nullptr) return;
+    if (!is_current_thread(thread)) ::WaitForSingleObject(thread->handle, INFINITE);
+    ::CloseHandle(thread->handle);
+    delete thread;
+}
+
+void end_thread_at_unload(Thread* thread) noexcept {
+    if (thread == nullptr) return;
+    ::CloseHandle(thread->handle);
+    delete thread;
 }
 
 }  // namespace platform

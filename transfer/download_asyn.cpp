@@ -292,11 +292,10 @@ extern "C" QUILLNET_API int quillnet_control_download_asyn_urlfile(int64_t fd, i
     return qn::api::guarded("quillnet_control_download_asyn_urlfile", 0, [&] {
         // -1 names no task either: refused like a null handle, never written
         // through.
-        asyn_download_info* info = qn::transfer::task_record<asyn_download_info>(
-            fd, "download_info == NULL", qn::log::kLevelInfo);
-        if (info == nullptr) return 0;
-        info->control.store(control, qn::transfer::kRelaxed);
-        return 1;
+        const bool stored = qn::transfer::with_live_task<asyn_download_info>(
+            fd, "download_info == NULL", qn::log::kLevelInfo,
+            [control](asyn_download_info& info) { info.control.store(control, qn::transfer::kRelaxed); });
+        return stored ? 1 : 0;
     });
 }
 

@@ -37,10 +37,6 @@ struct file_sink {
     std::shared_ptr<MJBase::CSimpleFile> file;
 };
 
-bool has_line_break(const char* text) {
-    return std::strpbrk(text, "\r\n") != nullptr;
-}
-
 // The rewritten URL, percent-encoded into the fixed URL buffer.
 void encode_url(const std::string& new_url, char (&buffer)[kUrlBufferSize]) {
     url_encode(new_url.c_str(), static_cast<int>(new_url.size()), buffer,
@@ -98,10 +94,7 @@ int download_http(const char* url, const char* path, const HttpLogTexts& texts,
     }
     // A cookie is sent as a header value as it stands: a line break in it
     // would start a header of the caller's making.
-    if (extras != nullptr && extras->cookie != nullptr && has_line_break(extras->cookie)) {
-        qn::log::Info() << "cookie contains CR or LF" << "\n";
-        return 0;
-    }
+    if (extras != nullptr && qn::curl::refuse_line_break(extras->cookie, "cookie")) return 0;
     file_sink sink{qn::Utf8ToWide(path), nullptr};
     qn::curl::Transfer transfer;
     CURL* curl = transfer.easy();
@@ -220,9 +213,8 @@ extern "C" QUILLNET_API int quillnet_download_ftpfile(const char* ftp, const cha
         const bool with_credentials = user != nullptr && password != nullptr;
         // The pair goes into USER and PASS commands as it stands: a line
         // break would start a command of the caller's making.
-        if (with_credentials && (qn::transfer::has_line_break(user) ||
-                                 qn::transfer::has_line_break(password))) {
-            qn::log::Info() << "user or password contains CR or LF" << "\n";
+        if (with_credentials &&
+            (qn::curl::refuse_line_break(user, "user") || qn::curl::refuse_line_break(password, "password"))) {
             return 0;
         }
         // The credential buffer holds 259 characters. A longer pair is

@@ -124,11 +124,13 @@ void run_asyn_upload(asyn_upload_info* info, qn::curl::Transfer& transfer, const
     CLibcurlWrapper& curl_api = CLibcurlWrapper::instance();
     qn::curl::RequestOptions options;
     options.url = url.c_str();
-    options.nosignal = info->nosignal;
     options.write_function = kind.write;
     options.write_data = info;
     // No certificate options: libcurl verifies peer and host.
     qn::curl::setup_request(curl, options);
+    // As the host gave it, a negative value too (libcurl takes any value
+    // but 0 as "no signals"); the upload's own is 0.
+    curl_api.curl_easy_setopt(curl, CURLOPT_NOSIGNAL, static_cast<long>(info->nosignal));
     curl_api.curl_easy_setopt(curl, CURLOPT_HTTPPOST, transfer.form().get());
     curl_api.curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, kUploadBufferSize);
     transfer.use_headers();

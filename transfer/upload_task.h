@@ -19,14 +19,14 @@ namespace qn {
 namespace transfer {
 
 // A threaded upload (quillnet_upload_urlfile_ex). It has no stop export:
-// the library keeps it (start_tracked_task) until it is unloaded.
+// the library keeps it (a kept task of the registry) until it is unloaded.
 struct upload_info {
     TaskCallback callback;
     void* user_data;
     std::atomic<int32_t> pos;         // percent of the form sent; worker writes
     char url[260];
     char path[260];
-    TaskThread* thread;               // null once the tracker has joined it
+    TaskThread* thread;               // null once the registry has joined it
 };
 
 // An asynchronous upload (quillnet_upload_asyn_urlfile); also the head of
@@ -78,6 +78,14 @@ struct multipart_asyn_info {
 inline asyn_upload_info& task_core(multipart_asyn_info& info) {
     return info.upload_info;
 }
+
+// Nothing to stop or free: when the library is unloaded, its worker sees
+// tasks_unloading() and aborts; it closes its file itself.
+template <>
+struct TaskKind<upload_info> {
+    static void request_stop(upload_info&) {}
+    static void release(upload_info&) {}
+};
 
 template <>
 struct TaskKind<asyn_upload_info> {

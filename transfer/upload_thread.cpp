@@ -1,9 +1,10 @@
 // The threaded upload: a worker posts one local file as a form on one easy
 // handle; the bytes sent reach the caller's callback and the percent its
 // position query. It has no stop export: the library keeps each such task
-// until it is unloaded (start_tracked_task).
+// until it is unloaded (a kept task, transfer/task.h).
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -127,22 +128,21 @@ extern "C" QUILLNET_API int64_t quillnet_upload_urlfile_ex(const char* url, cons
                                                            TaskCallback callback) {
     return qn::api::guarded("quillnet_upload_urlfile_ex", int64_t{-1}, [&]() -> int64_t {
         if (!qn::transfer::check_url_and_path(url, path, qn::log::kLevelWarn)) return -1;
-        // Written before the record is taken, so that no line (which may
-        // throw for want of memory) stands between the record and its task.
-        qn::log::Info() << "url is:" << url << "\n";
-        qn::log::Info() << "path is:" << path << "\n";
-        // The rewriter, which the worker uses, ends with the library like the
-        // task tracker: made before it, it ends after the tracker has joined
-        // the workers.
-        UrlFormat::HttpHeadDealwith::instance();
         upload_info* info = qn::transfer::new_task_record<upload_info>("upload_info == NULL", qn::log::kLevelWarn);
         if (info == nullptr) return -1;
+        try {
+            qn::log::Info() << "url is:" << url << "\n";
+            qn::log::Info() << "path is:" << path << "\n";
+        } catch (...) {  // no memory for a line: the record goes with the call
+            std::free(info);
+            throw;
+        }
         info->callback = callback;
         qn::transfer::copy_text(info->url, url);
         qn::transfer::copy_text(info->path, path);
         info->user_data = user_data;
-        return qn::transfer::start_tracked_task<upload_info, &qn::transfer::upload_urlfile_worker>(
-            info, qn::log::kLevelWarn);
+        return qn::transfer::start_task<upload_info, &qn::transfer::upload_urlfile_worker>(
+            info, qn::log::kLevelWarn, /*kept=*/true);
     });
 }
 

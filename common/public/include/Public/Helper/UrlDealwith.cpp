@@ -5,6 +5,7 @@
 #include "host/host_objects.h"
 #include "host/text_convert.h"
 #include "log/log_record.h"
+#include "transfer/task.h"
 
 namespace UrlFormat {
 
@@ -90,7 +91,12 @@ HttpHeadDealwith::HttpHeadDealwith() {
     if (host) host->Notify("HttpHead", nullptr, nullptr);
 }
 
-HttpHeadDealwith::~HttpHeadDealwith() = default;
+// Task workers rewrite their URLs, and the rewriter is usually first made
+// on one of them, after the task registry: it would end before the registry
+// ends the workers. So it ends them itself first.
+HttpHeadDealwith::~HttpHeadDealwith() {
+    qn::transfer::end_all_tasks();
+}
 
 HttpHeadDealwith& HttpHeadDealwith::instance() {
     // Unlike the other process-wide objects, which are never destroyed, the

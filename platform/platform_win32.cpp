@@ -149,5 +149,7 @@ bool process_ending() {
     return RtlDllShutdownInProgress() != FALSE;
 }
 
+void prefer_large_pages(void*, size_t) {}
+
 }  // namespace platform
 }  // namespace qn

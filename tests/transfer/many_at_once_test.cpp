@@ -20,14 +20,23 @@ constexpr int kDownloads = 64;
 constexpr int kSubmitters = 16;
 constexpr int kSubmitsEach = 20;
 
-class ManyAtOnce : public TransferTest {};
+// The server outlives the library's clean-up in TearDown, which closes the
+// connections kept for later calls, so that stopping it waits for none.
+class ManyAtOnce : public TransferTest {
+protected:
+    qntest::HttpServer server_;
+};
 
 }  // namespace
 
 TEST_F(ManyAtOnce, DownloadsAndSubmitsStayExact) {
-    qntest::HttpServer server;
-    // A worker for every connection that may be open at once.
+    qntest::HttpServer& server = server_;
+    // A worker for every connection that may be open at once, and time for
+    // a client that the load holds back between its connection and its
+    // request (the server's worker gives up on a silent connection after
+    // its keep-alive time).
     server.server().new_task_queue = [] { return new httplib::ThreadPool(kDownloads + kSubmitters + 8); };
+    server.keep_alive(30);
     server.server().Get(R"(/file/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
         res.set_content(pattern(std::stoul(req.matches[1])), "application/octet-stream");
     });
@@ -38,20 +47,27 @@ TEST_F(ManyAtOnce, DownloadsAndSubmitsStayExact) {
     const int threads_before = task_threads();
 
     std::atomic<bool> go{false};
-    std::atomic<int> wrong_answers{0};
+    std::atomic<int> ready{0}, wrong_answers{0};
     std::vector<std::thread> submitters;
     for (int t = 0; t < kSubmitters; ++t) {
         submitters.emplace_back([&, t] {
-            while (!go.load()) std::this_thread::yield();
-            for (int i = 0; i < kSubmitsEach; ++i) {
-                const std::string body = "s" + std::to_string(t) + "." + std::to_string(i) + std::string(static_cast<size_t>(i) * 97, 'q');
+            const auto submit = [&](int i) {
+                const std::string body = "s" + std::to_string(t) + "." + std::to_string(i) +
+                                         std::string(static_cast<size_t>(i + 1) * 97, 'q');
                 qntest::Body answer;
                 const int r = quillnet_submit_ex(server.url("/echo").c_str(), 20, body.c_str(), 1, &answer.ptr,
                                                  &answer.len);
                 if (r != 0 || answer.str() != "echo:" + body) ++wrong_answers;
-            }
+            };
+            // Connected before the rush: the test server's backlog holds 5
+            // connections, and a submit connects within 5 seconds.
+            submit(-1);
+            ++ready;
+            while (!go.load()) std::this_thread::yield();
+            for (int i = 0; i < kSubmitsEach; ++i) submit(i);
         });
     }
+    EXPECT_TRUE(eventually([&] { return ready.load() == kSubmitters; }, 60));
     // Sizes that differ, so that no task can pass for another.
     auto size_of = [](int i) { return static_cast<size_t>(40000 + 7919 * i); };
     std::vector<Seen> seen(kDownloads);

@@ -41,7 +41,7 @@ extern "C" QUILLNET_API int quillnet_cleanup(void) {
             qn::log::Info() << "!s_is_startup" << "\n";
             return 0;
         }
-        qn::curl::close_shared_connections();
+        qn::curl::renew_share();
         qn::curl::release_kept_multis();
         CLibcurlWrapper::instance().curl_global_cleanup();
         return 1;

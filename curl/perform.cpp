@@ -14,8 +14,12 @@ namespace curl {
 namespace {
 
 // A multi handle serves one thread at a time; as many are kept as threads
-// have transferred at once, up to kKept.
-constexpr size_t kKept = 8;
+// have transferred at once, up to kKept. Each keeps the connections its
+// transfers left (the share does not, see share.h), so a host with more
+// threads calling at once than handles kept would close and reopen
+// connections all the time; the most recently returned handle is taken
+// first, so a host calling from one thread finds its last connection there.
+constexpr size_t kKept = 64;
 
 class MultiPool {
 public:

@@ -39,8 +39,9 @@ void release_handle(Share* share) {
     share->handle = nullptr;
 }
 
-// A libcurl share with the locks of `share`, sharing what this engine can
-// share but cookies; null when it cannot be made safe for threads.
+// A libcurl share with the locks of `share`, sharing DNS answers and TLS
+// sessions (not connections, see share.h, nor cookies); null when it cannot
+// be made safe for threads.
 CURLSH* make_handle(Share* share) {
     CLibcurlWrapper& curl_api = CLibcurlWrapper::instance();
     CURLSH* handle = curl_api.curl_share_init();
@@ -51,7 +52,7 @@ CURLSH* make_handle(Share* share) {
         curl_api.curl_share_cleanup(handle);
         return nullptr;
     }
-    for (curl_lock_data data : {CURL_LOCK_DATA_DNS, CURL_LOCK_DATA_SSL_SESSION, CURL_LOCK_DATA_CONNECT}) {
+    for (curl_lock_data data : {CURL_LOCK_DATA_DNS, CURL_LOCK_DATA_SSL_SESSION}) {
         curl_api.curl_share_setopt(handle, CURLSHOPT_SHARE, data);
     }
     return handle;
@@ -111,10 +112,8 @@ bool attach_share(CURL* easy) {
         release_share();
         return false;
     }
-    // A handle lets its cache keep this many idle connections (libcurl's
-    // default is 5); with the cache shared, that is the process's limit, and
-    // a host with more threads at once would otherwise close and reopen
-    // connections all the time.
+    // A handle driven alone (curl_easy_perform, the fallback) keeps as many
+    // idle connections as a kept multi handle.
     curl_api.curl_easy_setopt(easy, CURLOPT_MAXCONNECTS, kKeptConnections);
     return true;
 }
@@ -124,7 +123,7 @@ void release_share() {
     if (share->state.fetch_sub(1) == (kClosing | 1)) release_handle(share);
 }
 
-void close_shared_connections() {
+void renew_share() {
     Share* share = g_made.load();
     if (share == nullptr) return;
     // Only while no transfer uses the share; new ones run unshared meanwhile.

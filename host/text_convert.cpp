@@ -282,6 +282,8 @@ WideText Utf8ToWideText(const TextPiece* pieces, size_t count) {
         // shrinks to it in place, so the text costs its wide size once.
         wide.block_ = static_cast<mj::wchar*>(std::malloc(capacity * sizeof(mj::wchar)));
         wide.capacity_ = capacity;
+        // The text of a large answer's dump line: filled once, whole.
+        platform::prefer_large_pages(wide.block_, (n + 1) * sizeof(mj::wchar));
     }
     if (wide.block_ == nullptr) throw std::bad_alloc();
     // Each piece goes on where the one before ended, over its terminator.

@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 #include <pthread.h>
+#include <sys/mman.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -202,6 +203,24 @@ void join_thread(Thread* thread) noexcept {
 
 void end_thread_at_unload(Thread* thread) noexcept {
     join_thread(thread);
+}
+
+void prefer_large_pages(void* block, size_t bytes) {
+#if defined(MADV_HUGEPAGE)
+    // The advice covers the pages the block touches, rounded outwards: the
+    // allocator maps a large block on pages of its own, with its header in
+    // the first one, and advice that left out part of that mapping would
+    // split it in two, after which realloc can no longer move or grow it
+    // in place and copies it instead. Pages of neighbouring blocks that a
+    // small block shares only get the hint as well.
+    const uintptr_t page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const uintptr_t from = reinterpret_cast<uintptr_t>(block) & ~(page - 1);
+    const uintptr_t to = (reinterpret_cast<uintptr_t>(block) + bytes + page - 1) & ~(page - 1);
+    if (block != nullptr && bytes > 0) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+#else
+    (void)block;
+    (void)bytes;
+#endif
 }
 
 }  // namespace platform

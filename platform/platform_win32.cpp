@@ -219,5 +219,7 @@ void end_thread_at_unload(Thread* thread) noexcept {
     delete thread;
 }
 
+void prefer_large_pages(void*, size_t) {}
+
 }  // namespace platform
 }  // namespace qn

@@ -79,6 +79,7 @@ export QN_BENCH_HTTPS_URL="https://127.0.0.1:$https_port/submit"
 
 rows="$work/rows"
 : >"$rows"
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 for bench in "${benches[@]}"; do
   echo "=== $(basename "$bench") ==="
   "$bench" | tee "$work/out" | grep -v '^QNROW' || true
@@ -88,7 +89,8 @@ done
 echo
 echo "quillnet benchmarks, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores," \
   "$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)," \
-  "$(awk '/MemTotal/ { printf "%.0f GB", $2 / 1048576 }' /proc/meminfo), $(uname -sr)"
+  "$(awk '/MemTotal/ { printf "%.0f GB", $2 / 1048576 }' /proc/meminfo), $(uname -sr);" \
+  "load average $load_before at the start, $(cut -d' ' -f1-3 /proc/loadavg) at the end"
 echo
 {
   echo "| metric | quillnet | baseline | ratio | goal | met |"

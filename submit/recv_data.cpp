@@ -5,6 +5,13 @@
 #include <cstring>
 
 #include "log/log_record.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr size_t kLargePageBlockBytes = size_t{4} << 20;
+
+}  // namespace
 
 size_t on_curl_recv_data(char* ptr, size_t size, size_t nmemb, void* stream) {
     if (ptr == nullptr) {
@@ -40,6 +47,9 @@ size_t on_curl_recv_data(char* ptr, size_t size, size_t nmemb, void* stream) {
         }
         data->buf = grown;
         data->capacity = static_cast<int32_t>(capacity);
+        // A block this large belongs to an answer that fills it; large pages
+        // save most of what touching it for the first time costs.
+        if (capacity >= kLargePageBlockBytes) qn::platform::prefer_large_pages(grown, capacity);
     }
     std::memcpy(data->buf + length, ptr, n);
     data->length = static_cast<int32_t>(length + n);

@@ -85,10 +85,12 @@ void set_post(asyn_download_info* info, qn::curl::Transfer& transfer) {
 // Runs the transfer loop until the transfer ends, a stop is asked or a multi
 // call fails. A pause mask waiting in `control` is taken (and the field
 // reset) in one exchange, so a mask stored meanwhile is never lost.
-// The turn whose perform ends the transfer still waits: with no socket
-// left the wait reports nothing ready, so the end event comes one idle
-// sleep (100 ms) after the last byte. That sleep is the whole difference
-// in time from a plain libcurl download of the same file.
+// A perform that leaves no transfer running ends the loop at once, without
+// the wait and the idle sleep of its turn: with no socket left, the wait
+// would report nothing ready and the sleep would hold the end event 100 ms
+// after the last byte, for nothing. Every other turn keeps its wait and
+// sleep, a paused transfer's included, so a stop is still seen within one
+// turn.
 void run_loop(asyn_download_info* info, qn::curl::Transfer& transfer, const std::string& label) {
     CLibcurlWrapper& curl_api = CLibcurlWrapper::instance();
     int running = 0;
@@ -98,6 +100,7 @@ void run_loop(asyn_download_info* info, qn::curl::Transfer& transfer, const std:
         if (control != -1) curl_api.curl_easy_pause(transfer.easy(), control);
         int ready = 0;
         int code = timed_multi_perform(transfer.multi(), &running, label);
+        if (code == CURLM_OK && running == 0) break;
         if (code == CURLM_OK) {
             code = curl_api.curl_multi_wait(transfer.multi(), nullptr, 0, kWaitMilliseconds, &ready);
         }

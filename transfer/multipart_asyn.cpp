@@ -145,6 +145,7 @@ void multipart_asyn_worker(multipart_asyn_info* info) {
             curl_api.curl_easy_setopt(curl, CURLOPT_HTTPGET, transfer.form().get() != nullptr ? 1L : 0L);
         }
         const std::string new_url = UrlFormat::HttpHeadDealwith::GetNewUrl(head.url);
+        // The upload's loop: it leaves as soon as a perform ends the transfer.
         run_asyn_upload(&head, transfer, new_url, kAsynMultipart);
     });
 }

@@ -139,6 +139,10 @@ void run_asyn_upload(asyn_upload_info* info, qn::curl::Transfer& transfer, const
     curl_api.curl_easy_setopt(curl, CURLOPT_PROGRESSFUNCTION, kind.progress);
 
     transfer.attach();
+    // The perform closes each turn, so the loop's test follows it directly:
+    // a perform that leaves no transfer running ends the loop at once,
+    // without another wait, and the end event follows the last byte of the
+    // answer. This loop drives the multipart submit too.
     int running = 0;
     timed_multi_perform(transfer.multi(), &running, url);
     while (running != 0 && info->exit_thr.load(kRelaxed) == 0) {

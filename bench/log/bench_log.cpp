@@ -181,7 +181,7 @@ int main() {
     auto at = [&](int i) { return reinterpret_cast<const mj::wchar*>(wide[static_cast<size_t>(i % 1000)].c_str()); };
 
     mj::IMJLogSink* sink = NewSink("bench", 30);
-    auto pool = std::make_shared<spdlog::details::thread_pool>(4096, 1);
+    auto pool = std::make_shared<spdlog::details::thread_pool>(512, 1);
     auto base = std::make_shared<spdlog::async_logger>(
         "base", std::make_shared<spdlog::sinks::basic_file_sink_mt>(dir + "log/base.log"), pool,
         spdlog::async_overflow_policy::block);

@@ -5,16 +5,24 @@
 //                 TLS sessions; against one reused libcurl handle;
 //   sharing off - QUILLNET_SHARE_CONNECTIONS=0, a connection per call;
 //                 against a fresh libcurl handle per request.
+// And from 16 host threads at once, each making its own calls: the library
+// against 16 threads of libcurl alone that each reuse one handle, over HTTP
+// and HTTPS (the connection share's locks are what the threads meet in).
 // Each figure comes from a process of its own (the log level and the switch
-// are read once per process), the median of five rounds, the library and
-// its baseline taken in turn in each.
+// are read once per process), the best of five rounds, the library and
+// its baseline taken in turn in each: on a machine that other work shares,
+// a round can only be slowed down, never sped up, so the best round is the
+// one least disturbed.
 #include <curl/curl.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench_report.h"
@@ -49,6 +57,37 @@ double rate(int calls, const std::function<bool()>& one) {
         for (int i = 0; i < calls && ok; ++i) ok = one();
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         std::printf("%.1f\n", ok ? calls / seconds : -1.0);
+    });
+    return std::atof(got.c_str());
+}
+
+// Requests per second of `threads` threads that each make `calls` calls of
+// their own `one` (made by `make`, one per thread), started together, in a
+// child process; -1 when a call failed. `prepare` runs first, alone.
+double rate_threads(int threads, int calls, const std::function<void()>& prepare,
+                    const std::function<std::function<bool()>()>& make) {
+    const std::string got = qnbench::in_child([&] {
+        prepare();
+        std::atomic<int> ready{0};
+        std::atomic<bool> go{false}, failed{false};
+        std::vector<std::thread> running;
+        for (int t = 0; t < threads; ++t) {
+            running.emplace_back([&] {
+                std::function<bool()> one = make();
+                if (!one()) failed = true;  // connection and TLS set up outside the timing
+                ++ready;
+                while (!go.load()) std::this_thread::yield();
+                for (int i = 0; i < calls && !failed.load(); ++i) {
+                    if (!one()) failed = true;
+                }
+            });
+        }
+        while (ready.load() < threads) std::this_thread::yield();
+        const Clock::time_point start = Clock::now();
+        go = true;
+        for (auto& th : running) th.join();
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        std::printf("%.1f\n", failed.load() ? -1.0 : threads * calls / seconds);
     });
     return std::atof(got.c_str());
 }
@@ -95,6 +134,21 @@ std::function<bool()> libcurl_fresh(const std::string& url) {
     };
 }
 
+constexpr int kThreads = 16;
+
+// The highest rate of the rounds, or -1 when a round failed.
+double best(const std::vector<double>& rates) {
+    if (std::any_of(rates.begin(), rates.end(), [](double r) { return r < 0; })) return -1;
+    return *std::max_element(rates.begin(), rates.end());
+}
+
+struct ThreadedMeasure {
+    std::string metric;
+    std::string url;
+    int calls;  // per thread
+    double target;
+};
+
 struct Measure {
     std::string metric;
     std::function<bool()> ours, baseline;
@@ -135,7 +189,26 @@ int main() {
             baseline.push_back(rate(m.calls, m.baseline));
             ours.push_back(rate(m.calls, m.ours));
         }
-        rows.push_back({m.metric, qnbench::median(ours), qnbench::median(baseline), m.baseline_name, m.goal, m.target});
+        rows.push_back({m.metric, best(ours), best(baseline), m.baseline_name, m.goal, m.target});
+    }
+    const std::vector<ThreadedMeasure> threaded = {
+        {"small POST, HTTP, 16 threads at once (req/s)", plain, 1500, 0.8},
+        {"small POST, HTTPS, 16 threads at once (req/s)", tls, 1000, 0.8},
+    };
+    for (const ThreadedMeasure& m : threaded) {
+        const auto library = [&] {
+            ::setenv("MJ_CONFIG_DIR", level30.c_str(), 1);
+            quillnet_startup();
+        };
+        const auto through_library = [&] { return std::function<bool()>([url = m.url] { return quillnet_post(url); }); };
+        const auto through_libcurl = [&] { return libcurl_reused(m.url); };
+        std::vector<double> ours, baseline;
+        for (int round = 0; round < kRounds; ++round) {
+            baseline.push_back(rate_threads(kThreads, m.calls, [] {}, through_libcurl));
+            ours.push_back(rate_threads(kThreads, m.calls, library, through_library));
+        }
+        rows.push_back({m.metric, best(ours), best(baseline),
+                        "libcurl, 16 threads, a reused handle each", qnbench::Goal::kRatioAtLeast, m.target});
     }
     qnbench::print(rows);
     curl_global_cleanup();

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "bench/support/bench_child.h"
+#include "bench_report.h"
 #include "quillnet.h"
 #include "transfer/task.h"
 
@@ -33,7 +34,7 @@ namespace fs = std::filesystem;
 using qnbench::Run;
 
 constexpr int kRounds = 5;
-const char* const kNames[] = {"curl -F", "threaded", "asyn"};
+const char* const kNames[] = {"curl -F", "threaded", "asyn"};  // the first is the baseline
 
 // Reads requests one connection at a time: the head, "100 Continue" when
 // the client waits for it, Content-Length bytes into a 1 MiB buffer, then a
@@ -157,6 +158,7 @@ int main(int argc, char** argv) {
         std::printf("%-9s %7s %10s %10s %8s %12s\n", "variant", "MiB", "best s", "MiB/s", "x curl", "peak RSS KiB");
         int runs = 0;
         std::vector<std::vector<Run>> results;
+        std::vector<qnbench::Row> rows;
         for (size_t mib : sizes) {
             const std::string file = dir + std::to_string(mib) + ".bin";
             qnbench::write_file(file, mib);
@@ -180,6 +182,13 @@ int main(int argc, char** argv) {
                             static_cast<double>(mib) / best[v].seconds, best[0].seconds / best[v].seconds,
                             best[v].peak_kib);
             }
+            for (size_t v = 1; v < best.size(); ++v) {
+                const std::string what = "upload " + std::to_string(mib) + " MiB, " + kNames[v];
+                rows.push_back({what + " (MiB/s)", static_cast<double>(mib) / best[v].seconds,
+                                static_cast<double>(mib) / best[0].seconds, kNames[0]});
+                rows.push_back({what + ", peak memory (MiB)", static_cast<double>(best[v].peak_kib) / 1024,
+                                static_cast<double>(best[0].peak_kib) / 1024, kNames[0]});
+            }
             fs::remove(file);
             results.push_back(best);
         }
@@ -197,6 +206,7 @@ int main(int argc, char** argv) {
             std::printf("only %d of %d bodies arrived whole\n", whole, runs);
             status = 1;
         }
+        qnbench::print(rows);
     }
     fs::remove_all(dir);
     return status;

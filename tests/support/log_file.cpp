@@ -75,4 +75,15 @@ std::vector<std::string> LogReader::records(const std::string& needle) {
     return out;
 }
 
+std::vector<std::string> LogReader::notes() {
+    std::vector<std::string> out;
+    for (const std::string& r : records()) {
+        if (r.find("] perform ret:") == std::string::npos && r.find(" == Req:") == std::string::npos &&
+            r.find("strConfigFilePath:") == std::string::npos) {
+            out.push_back(r);
+        }
+    }
+    return out;
+}
+
 }  // namespace qntest

@@ -34,6 +34,9 @@ public:
     // "<level> <text>" of the records since the previous read that contain
     // `needle`; a test failure when the marker does not arrive.
     std::vector<std::string> records(const std::string& needle = "");
+    // The same without those every request writes: the timed perform's
+    // span and dump lines and the rewriter's first line.
+    std::vector<std::string> notes();
 
 private:
     std::string path_;

@@ -1,15 +1,14 @@
 // A bare HTTP/1.1 server on 127.0.0.1 for tests that need what a library
 // server hides or cannot do: the request head exactly as it arrived (header
 // order included), answers sent in pieces of a chosen size, connections
-// dropped part-way, and peers that never answer.
-//
-// One connection is served at a time, one request per connection; the
-// connection is closed when the handler returns.
+// dropped part-way, and peers that never answer. One connection at a time,
+// one request per connection, closed when the handler returns.
 #ifndef QN_TEST_RAW_HTTP_SERVER_H
 #define QN_TEST_RAW_HTTP_SERVER_H
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -22,12 +21,12 @@ struct RawRequest {
     std::string head;  // request line and header lines, CRLFs and final blank line included
     std::string body;  // Content-Length bytes after the head
 
-    std::string method() const;
+    std::string method() const { return head.substr(0, head.find(' ')); }
     std::string target() const;  // as sent: path and query
     // Header lines in the order received, without line ends.
     std::vector<std::string> header_lines() const;
     // The value of the first header named `name` (any case), without the
-    // blanks after the colon; empty when there is none (or it is empty).
+    // blanks after the colon; empty when there is none.
     std::string header(const std::string& name) const;
 };
 
@@ -37,7 +36,6 @@ class RawHttpServer;
 class RawConnection {
 public:
     const RawRequest& request() const { return request_; }
-
     // Sends all of `bytes`, in writes of at most `piece` bytes; false when
     // the peer has gone or the server stops.
     bool send(const std::string& bytes, size_t piece = std::string::npos);
@@ -46,9 +44,9 @@ public:
 
 private:
     friend class RawHttpServer;
-    RawConnection(RawHttpServer& server, int fd) : server_(server), fd_(fd) {}
+    RawConnection(RawHttpServer& server, intptr_t fd) : server_(server), fd_(fd) {}
     RawHttpServer& server_;
-    int fd_;
+    intptr_t fd_;
     RawRequest request_;
 };
 
@@ -67,10 +65,7 @@ public:
     void stop();
 
     int port() const { return port_; }
-    std::string url(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(port_) + path;
-    }
-
+    std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
     // Every request read so far (recorded before the handler runs).
     std::vector<RawRequest> requests() const;
     // Connections accepted so far, whether or not a request came on them.
@@ -78,8 +73,7 @@ public:
 
     // A complete answer with Content-Length and "Connection: close";
     // `extra` lines (without line ends) go between the status line and it.
-    static std::string response(int status, const std::string& body,
-                                const std::vector<std::string>& extra = {});
+    static std::string response(int status, const std::string& body, const std::vector<std::string>& extra = {});
 
 private:
     friend class RawConnection;
@@ -87,7 +81,7 @@ private:
     bool read_request(RawConnection& c);
 
     Handler handler_;
-    int listen_fd_ = -1;
+    intptr_t listen_fd_ = -1;
     int port_ = 0;
     std::thread thread_;
     std::atomic<bool> stopping_{false};

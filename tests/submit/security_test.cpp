@@ -16,6 +16,7 @@
 #include <tuple>
 #include <vector>
 
+#include "harness.h"
 #include "http_server.h"
 #include "log_file.h"
 #include "quillnet.h"
@@ -73,22 +74,6 @@ std::string read_or_none(const std::string& path) {
     return qntest::file_exists(path) ? qntest::read_file(path) : std::string();
 }
 
-// Keeps the asynchronous download's end result, 0 or 1.
-void on_task(void*, int event, void* data, unsigned int, void* user_data) {
-    if (event == TASK_EVENT_DONE) static_cast<std::atomic<int>*>(user_data)->store(*static_cast<int*>(data));
-}
-
-// Starts an asynchronous task with `start` (its handle, or -1), waits for its
-// end event and stops it: whether it ended in success.
-bool asynchronous(const std::function<int64_t(std::atomic<int>*)>& start, int (*stop)(int64_t)) {
-    std::atomic<int> done{-1};
-    const int64_t fd = start(&done);
-    if (fd == -1) return false;
-    for (int i = 0; i < 2000 && done.load() < 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    stop(fd);
-    return done.load() == 0;
-}
-
 // One export for each way a request is set up; the exports that share a
 // way (ex7 and submit_common with submit_ex, the other uploads with the
 // asynchronous one) set the protocols in the same place.
@@ -110,9 +95,16 @@ std::vector<Family> families(const std::string& file, const std::string& log) {
             return ok;
         };
     };
+    auto task = [](std::function<int64_t(const char*, qntest::Seen*)> start, int (*stop)(int64_t), std::string out) {
+        return [=](const std::string& u, std::string* got) {
+            qntest::Seen seen;
+            const bool ok = qntest::finish(start(u.c_str(), &seen), stop, seen) == 0;
+            *got = read_or_none(out);
+            return ok;
+        };
+    };
     return {
-        {"ex", false, 1,
-         submit([](const char* u, Body& b) { return quillnet_submit_ex(u, 10, "q", 0, &b.ptr, &b.len); })},
+        {"ex", false, 1, submit([](const char* u, Body& b) { return quillnet_submit_ex(u, 10, "q", 0, &b.ptr, &b.len); })},
         {"multipart", false, 1, submit([](const char* u, Body& b) {
              Form form;
              return quillnet_submit_multipart(u, 10, form.add(WEB_PART_FIELD, "k", "v").get(), 0, &b.ptr, &b.len);
@@ -132,27 +124,14 @@ std::vector<Family> families(const std::string& file, const std::string& log) {
              return !failed;
          }},
         {"asynchronous download", false, 1,
-         [file](const std::string& u, std::string* got) {
-             const bool ok = asynchronous(
-                 [&](std::atomic<int>* done) {
-                     return quillnet_download_asyn_urlfile(u.c_str(), file.c_str(), nullptr, 0, 1, 1, nullptr, 0, done,
-                                                           &on_task);
-                 },
-                 quillnet_stop_download_asyn_urlfile);
-             *got = read_or_none(file);
-             return ok;
-         }},
+         task([file](const char* u, qntest::Seen* seen) {
+             return quillnet_download_asyn_urlfile(u, file.c_str(), nullptr, 0, 1, 1, nullptr, 0, seen, &qntest::record);
+         }, quillnet_stop_download_asyn_urlfile, file)},
         // The upload sends a file of its own; nothing comes back to check.
         {"asynchronous upload", false, 1,
-         [source](const std::string& u, std::string* got) {
-             got->clear();
-             return asynchronous(
-                 [&](std::atomic<int>* done) {
-                     return quillnet_upload_asyn_urlfile(u.c_str(), source.c_str(), nullptr, 0, 2, 0, nullptr, 0, done,
-                                                         &on_task);
-                 },
-                 quillnet_stop_upload_asyn_urlfile);
-         }},
+         task([source](const char* u, qntest::Seen* seen) {
+             return quillnet_upload_asyn_urlfile(u, source.c_str(), nullptr, 0, 2, 0, nullptr, 0, seen, &qntest::record);
+         }, quillnet_stop_upload_asyn_urlfile, file + ".none")},
     };
 }
 
@@ -332,7 +311,7 @@ TEST_P(TlsVerification, AsTheHostAsked) {
     qntest::TempDir config;
     qntest::use_config_dir(config.path());
     qntest::LogReader log(config.path());
-    qntest::HttpsServer server(config.path());
+    qntest::HttpServer server(config.path());
     server.server().Post("/t", [](const httplib::Request&, httplib::Response& res) { res.set_content("tls", "text/plain"); });
     server.start();
     if (c.verify != nullptr) ::setenv("QUILLNET_TLS_VERIFY", c.verify, 1);

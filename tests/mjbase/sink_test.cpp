@@ -227,27 +227,6 @@ TEST_F(MJBaseLogSink, RotatesAndDeletesOldFilesWhileThreadsWrite) {
     EXPECT_EQ(next, std::vector<int>(kThreads, kPerThread));
 }
 
-TEST_F(MJBaseLogSink, ForkedChildIsRefusedAndExitsWithoutWaiting) {
-#if defined(_WIN32)
-    GTEST_SKIP() << "Windows has no fork";
-#else
-    // Written and flushed first, so the child inherits no buffered copy.
-    ASSERT_EQ(Write(W(u"parent before fork\n"), 35), 1);
-    ASSERT_FALSE(wait_for_log_line(Path(), "parent before fork").empty());
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    // The background thread stayed in the parent: a record in the child could
-    // only queue for ever, and a normal exit must not wait for it either.
-    if (pid == 0) std::exit(Write(W(u"child record\n"), 35) == -1 ? 0 : 3);
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    ASSERT_EQ(Write(W(u"parent after fork\n"), 35), 1);
-    EXPECT_FALSE(wait_for_log_line(Path(), "parent after fork").empty());
-    EXPECT_TRUE(qntest::log_lines_containing(Path(), "child record").empty());
-#endif
-}
-
 TEST(MJBaseLogSinkExit, ExitFlushesPendingRecords) {
 #if defined(_WIN32)
     GTEST_SKIP() << "the child is made with fork; and on Windows the records still queued at exit are lost";

@@ -194,7 +194,7 @@ TEST_F(Task, AsynchronousPauseResumeAndStop) {
 }
 
 // The host's clean-up while tasks still transfer: they go on to their end
-// on the connections they hold, and the library starts again afterwards.
+// on the connections they hold, and the library starts again as it was.
 TEST_F(Task, CleanupWhileTasksRun) {
     Seen threaded, asyn;
     const int64_t t = quillnet_download_urlfile_ex(server_.url("/slow/300000").c_str(), out_.file("t").c_str(),
@@ -209,8 +209,11 @@ TEST_F(Task, CleanupWhileTasksRun) {
     EXPECT_EQ(quillnet_stop_download_urlfile(t), 1);
     EXPECT_TRUE(threaded.data == pattern(300000) && asyn.data == pattern(300000));
     EXPECT_TRUE(read_file(out_.file("t")) == threaded.data && read_file(out_.file("a")) == asyn.data);
+    // Started again, the library shares connections as before: two calls, one connection.
     ASSERT_EQ(quillnet_startup(), 1);
-    EXPECT_EQ(quillnet_download_urlfile(server_.url("/file/1000").c_str(), out_.file("after").c_str()), 1);
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(quillnet_download_urlfile(server_.url("/file/10").c_str(), out_.file("n").c_str()), 1);
+    const auto requests = server_.requests();
+    EXPECT_EQ(requests[requests.size() - 2].remote_port, requests.back().remote_port);
 }
 
 TEST_F(TaskCycles, Threaded) {

@@ -157,16 +157,6 @@ TEST(CacheEntries, OnePerUrlAndBodyAndThe1001stEvictsTheLeastRecentlyUsed) {
     EXPECT_EQ(cached(cache, key("4")), "<none>");
 }
 
-TEST(CacheFetch, AFetchThatThrowsLeavesNothingPending) {
-    WebReqCache cache(1000, seconds(10), &manual_now);
-    WebReqCacheValue out;
-    EXPECT_THROW(cache.GetOrFetch(key("q"), out, []() -> std::pair<bool, WebReqCacheValue> { throw std::bad_alloc(); }),
-                 std::bad_alloc);
-    EXPECT_EQ(Peer::Pending(cache), 0u);
-    ASSERT_TRUE(cache.GetOrFetch(key("q"), out, [] { return std::make_pair(true, WebReqCacheValue{"fetched"}); }));
-    EXPECT_EQ(cached(cache, key("q")), "fetched");
-}
-
 TEST(CachePurge, RemovesOnlyStaleAnswersAndLogsEach) {
     qntest::TempDir config;
     qntest::use_config_dir(config.path());

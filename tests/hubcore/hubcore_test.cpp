@@ -1,15 +1,9 @@
-// hubcore: the host call object's user-interface thread and the documents.
-// The bags come from the real MJBase, as they do for quillnet.
+// hubcore's documents, which hold the protocol table quillnet reads. The
+// bags come from the real MJBase, as they do for quillnet. (The host call's
+// user-interface thread is read back by quillnet's timed perform tests.)
 #include <gtest/gtest.h>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
-
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "../mjbase/mjbase_test.h"
@@ -43,16 +37,6 @@ std::string Value(IMJParamBag* bag, const char* name) {
     return bag->GetText(name, buffer.data(), &size) == MJ_S_OK ? "2:" + std::string(buffer.data()) : "2:?";
 }
 
-// Asks for the user-interface thread as quillnet does: "ui_tid" in "gdk", the answer in "gdt".
-std::string UIThread(const char* call_name = "UIThreadId") {
-    auto call = create<IHubHostCall>(CLSID_HubHostCall, hub());
-    auto bag = Bag();
-    bag->SetText("gdk", "ui_tid");
-    bag->SetText("gdt", "untouched");
-    const result_t rc = call->Call(call_name, bag.get());
-    return std::to_string(rc) + " " + Value(bag.get(), "gdt");
-}
-
 // Opens a document through a new factory: its answer, and the document.
 std::pair<result_t, Ref<IHubDocument>> Open(IMJParamBag* bag) {
     auto factory = create<IHubDocumentFactory>(CLSID_HubDocumentFactory, hub());
@@ -68,29 +52,6 @@ std::pair<result_t, Ref<IHubDocument>> Open(const std::string& path) {
 }
 
 }  // namespace
-
-TEST(HubHostCall, UIThreadIdIsTheMainThreadUnlessOneIsRegistered) {
-    // Not through the platform layer hubcore uses: on Linux the main thread's
-    // id is the process id; on Windows, gtest runs the tests on it.
-#if defined(_WIN32)
-    const std::string main_thread = "0 2:" + std::to_string(::GetCurrentThreadId());
-#else
-    const std::string main_thread = "0 2:" + std::to_string(::getpid());
-#endif
-    std::string seen;
-    std::thread([&] { seen = UIThread(); }).join();
-    EXPECT_EQ(seen, main_thread);  // asked from a worker: still the main thread
-    const auto set = reinterpret_cast<PFN_HubSetUIThreadId>(mjtest::module_symbol("hubcore.dll", kSetUIThreadIdName));
-    set(4294967295u);
-    EXPECT_EQ(UIThread(), "0 2:4294967295");
-    set(0);  // no thread: back to the default
-    EXPECT_EQ(UIThread(), main_thread);
-    const std::string refused = std::to_string(MJ_E_NOTIMPL) + " 2:untouched";
-    for (const char* other : {"UIThreadID", "HttpHead", ""}) EXPECT_EQ(UIThread(other), refused) << other;
-    auto call = create<IHubHostCall>(CLSID_HubHostCall, hub());
-    EXPECT_EQ(call->Call(nullptr, Bag().get()), MJ_E_POINTER);
-    EXPECT_EQ(call->Call("UIThreadId", nullptr), MJ_E_POINTER);
-}
 
 TEST(HubDocument, ScalarMembersLandInTheBagWithTheirTypes) {
     // The protocol table as quillnet reads it and one member of each other

@@ -2,15 +2,8 @@
 // directory. (quillnet's own tests read every record back through it.)
 #include <gtest/gtest.h>
 
-#if !defined(_WIN32)
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
-
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <regex>
 #include <sstream>
@@ -89,30 +82,6 @@ protected:
     qntest::TempDir dir_;
     mjtest::Ref<IMJLogSink> sink_;
 };
-
-// (The line format, the level filter and what a record may hold are read
-// back by every test of quillnet and by the case below.)
-TEST_F(MJBaseLogSink, StampsLocalTimeAndTheWritersThreadAndFlushesLoneRecords) {
-    ::setenv("TZ", "CST-8", 1);  // a zone far from UTC, so that a UTC time stamp would show
-    ::tzset();
-    const auto local = [] {
-        char text[32];
-        const std::time_t now = std::time(nullptr);
-        std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%S", std::localtime(&now));
-        return std::string(text);
-    };
-    const std::string before = local();
-    EXPECT_EQ(sink_->Write(nullptr, 35), -1);
-    ASSERT_EQ(sink_->SetLevel(30), MJ_S_OK);
-    EXPECT_EQ(Write(W(u"filtered\n"), 29), 0);
-    // A lone record below the prompt level needs the periodic flush to get out.
-    EXPECT_EQ(Write(W(u"lazy record\n"), 30), 1);
-    const Line line = Parse(wait_for_log_line(Path(), "lazy record", 10000));
-    EXPECT_EQ(line.text, "lazy record");
-    EXPECT_EQ(line.tid, qn::platform::current_thread_id());
-    EXPECT_TRUE(before <= line.time && line.time <= local()) << line.time;
-    EXPECT_EQ(Lines(Path()).size(), 1u);
-}
 
 // Whatever a record holds, it is one line that reads back to the record,
 // and one larger than the file limit gets a file of its own.
@@ -225,46 +194,6 @@ TEST_F(MJBaseLogSink, RotatesAndDeletesOldFilesWhileThreadsWrite) {
         }
     }
     EXPECT_EQ(next, std::vector<int>(kThreads, kPerThread));
-}
-
-TEST(MJBaseLogSinkExit, ExitFlushesPendingRecords) {
-#if defined(_WIN32)
-    GTEST_SKIP() << "the child is made with fork; and on Windows the records still queued at exit are lost";
-#else
-    // The child's records are copied to stderr too, a pipe left unread until
-    // all are queued and the child is exiting: the background thread is
-    // stuck on it, so at exit nearly all records are still pending.
-    constexpr int kRecords = 1000;  // well below the queue's size: writing never waits
-    qntest::TempDir dir;
-    int err[2];
-    ASSERT_EQ(::pipe(err), 0);
-    const pid_t pid = ::fork();  // before any sink: the child makes the module's threads
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        ::dup2(err[1], 2);
-        qntest::use_config_dir(dir.path());
-        auto sink = create<IMJLogSink>(CLSID_MJLogSink);
-        sink->SetModuleName(W(u"quillnet").c_str(), 0);
-        const MJLogOptions options = Options(64 << 20, 1);
-        sink->SetOptions(&options);
-        for (int i = 0; i < kRecords; ++i) {
-            sink->Write(W("pending " + std::to_string(i) + " " + std::string(1000, '.') + "\n").c_str(), 25);
-        }
-        std::exit(sink.release() != nullptr ? 0 : 3);  // kept, as quillnet keeps its sink
-    }
-    ::close(err[1]);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let the child reach its exit
-    char buf[65536];
-    size_t copied = 0;
-    for (ssize_t n; (n = ::read(err[0], buf, sizeof(buf))) > 0;) copied += static_cast<size_t>(n);
-    ::close(err[0]);
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    EXPECT_GE(copied, static_cast<size_t>(kRecords) * 1000);
-    const std::string path = qntest::log_path(dir.path());
-    EXPECT_EQ(qntest::log_lines_containing(path, "pending ").size(), static_cast<size_t>(kRecords));
-#endif
 }
 
 }  // namespace

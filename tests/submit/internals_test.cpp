@@ -10,10 +10,12 @@
 #include <chrono>
 #include <climits>
 #include <cstdarg>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "api/export_guard.h"
 #include "curl/libcurl_wrapper.h"
 #include "http_server.h"
 #include "log_file.h"
@@ -84,6 +86,14 @@ TEST_F(Internals, ReceiveBufferGrowsByDoublingAndRefusesWhatItCannotHold) {
     r.data->length = 0;
     EXPECT_EQ(log_.records(), (Lines{"35 on_curl_recv_data -- ptr == NULL", "35 on_curl_recv_data -- stream == NULL",
                                      "35 on_curl_recv_data-- on_curl_recv_data"}));
+}
+
+// What no export makes happen on demand: an exception other than a failed
+// allocation, turned into the failure value and its line.
+TEST_F(Internals, ExportGuardLogsWhatEscapes) {
+    EXPECT_EQ(qn::api::guarded("quillnet_x", -1, []() -> int { throw std::runtime_error("broken"); }), -1);
+    EXPECT_EQ(qn::api::guarded("quillnet_y", 0, []() -> int { throw 42; }), 0);
+    EXPECT_EQ(log_.records(), (Lines{"35 quillnet_x: broken", "35 quillnet_y: unknown exception"}));
 }
 
 TEST(OptionDocument, FieldIntTakesIntegersOnly) {

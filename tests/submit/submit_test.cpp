@@ -341,17 +341,3 @@ TEST_F(Submit, TlsCurves) {
     EXPECT_EQ(log_.records("need_ssl_ec_curves").size(), 2u);
 }
 
-TEST_F(Submit, NameOnlyFtpListing) {
-    qntest::TempDir root;
-    root.write("alpha.txt", "a");
-    root.write("sub/inner.txt", "c");
-    qntest::FtpServer ftp(root.path());
-    ASSERT_TRUE(ftp.start());
-    Body body;
-    ASSERT_EQ(quillnet_submit_ex2(ftp.url("/").c_str(), 20, nullptr, 0, 6, &body.ptr, &body.len), 0);
-    Lines names;
-    std::istringstream listing(body.str());
-    for (std::string name; std::getline(listing, name, '\n');) names.push_back(name.substr(0, name.find('\r')));
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (Lines{"alpha.txt", "sub"})) << body.str();
-}

@@ -98,10 +98,12 @@ protected:
             }
         };
         // The connections the library keeps for the next transfer close
-        // with the clean-up, once no task uses them.
-        const auto settle = [] {
+        // with the clean-up, once no task uses them; the log's file is open
+        // once a read has come back.
+        const auto settle = [this] {
             quillnet_cleanup();
             quillnet_startup();
+            log_.records();
         };
         cycles(1);
         ASSERT_TRUE(eventually(settled));

@@ -1,5 +1,5 @@
-// The environment and text converter of MJBase, where quillnet's own tests
-// do not already drive them.
+// The environment, file object and text converter of MJBase, where
+// quillnet's own tests do not already drive them.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -31,6 +31,21 @@ TEST(MJBaseEnvironment, ConfigDirEndsInSlashAndIsReadWhenTheObjectIsMade) {
         EXPECT_EQ(mjtest::wstring(dir), expected) << (value != nullptr ? value : "(unset)");
         EXPECT_EQ(env->GetValue(MJ_ENV_CONFIG_DIR + 1, 0), nullptr);
     }
+}
+
+TEST(MJBaseFile, AppendsClosesOnReleaseAndFailsInMissingFolders) {
+    qntest::TempDir dir;
+    const mjtest::wstring path = W(dir.path()) + W(u"下载.bin");
+    for (const char16_t* mode : {u"wb", u"ab"}) {  // the second appends
+        auto file = create<IMJFile>(CLSID_MJFile);
+        ASSERT_EQ(file->Open(path.c_str(), W(mode).c_str(), 0), 1);
+        EXPECT_EQ(file->Write("a\0b", 3), 3u);
+    }  // released while open and buffered
+    EXPECT_EQ(qntest::read_file(dir.file("下载.bin")), std::string("a\0ba\0b", 6));
+    auto file = create<IMJFile>(CLSID_MJFile);
+    EXPECT_EQ(file->Open((W(dir.path()) + W(u"no/such/out.bin")).c_str(), W(u"wb").c_str(), 0), 0);
+    EXPECT_EQ(file->Write("abc", 3), 0u);
+    EXPECT_NE(file->Close(), MJ_S_OK);
 }
 
 // Converts `src` into `cap` units of room followed by guard units that must

@@ -83,6 +83,19 @@ protected:
     mjtest::Ref<IMJLogSink> sink_;
 };
 
+// A lone record below the prompt level needs the periodic flush to get
+// out; its line names the writer's thread.
+TEST_F(MJBaseLogSink, LoneRecordsGoOutWithThePeriodicFlush) {
+    EXPECT_EQ(sink_->Write(nullptr, 35), -1);
+    ASSERT_EQ(sink_->SetLevel(30), MJ_S_OK);
+    EXPECT_EQ(Write(W(u"filtered\n"), 29), 0);
+    EXPECT_EQ(Write(W(u"lazy record\n"), 30), 1);
+    const Line line = Parse(wait_for_log_line(Path(), "lazy record", 10000));
+    EXPECT_EQ(line.text, "lazy record");
+    EXPECT_EQ(line.tid, qn::platform::current_thread_id());
+    EXPECT_EQ(Lines(Path()).size(), 1u);
+}
+
 // Whatever a record holds, it is one line that reads back to the record,
 // and one larger than the file limit gets a file of its own.
 TEST_F(MJBaseLogSink, EscapesRecordsIntoSingleLinesAndReplacesBadText) {

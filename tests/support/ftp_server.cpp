@@ -10,13 +10,9 @@
 
 namespace qntest {
 
-// A test under Wine cannot start the Linux Python that runs pyftpdlib, so
-// scripts/test-windows.sh starts two servers for the whole run, serving the
-// folder where the tests make their temporary folders: one to anonymous
-// users, named in $QN_TEST_FTP_SERVER (host:port), and one only to the user
-// and password in $QN_TEST_FTP_LOGIN (user:password), named in
-// $QN_TEST_FTP_LOGIN_SERVER. The served folder, as Windows sees it, is in
-// $QN_TEST_FTP_ROOT. A test's root folder must lie inside it.
+// Under Wine, scripts/test-windows.sh runs the servers: $QN_TEST_FTP_SERVER
+// (anonymous) and $QN_TEST_FTP_LOGIN_SERVER (host:port, for the
+// user:password in $QN_TEST_FTP_LOGIN), both serving $QN_TEST_FTP_ROOT.
 bool FtpServer::start() {
     const auto env = [](const char* name) -> std::string {
         const char* value = std::getenv(name);

@@ -1,7 +1,5 @@
-// A real FTP server on 127.0.0.1 for tests: pyftpdlib as a child process,
-// serving a folder to anonymous users, or only to one user with a password
-// when they are given. (Under Wine: the two servers that
-// scripts/test-windows.sh starts for the whole run.)
+// pyftpdlib on 127.0.0.1 serving a folder to anyone, or to one user when
+// given (under Wine: the servers scripts/test-windows.sh starts).
 #ifndef QN_TEST_FTP_SERVER_H
 #define QN_TEST_FTP_SERVER_H
 
@@ -17,8 +15,7 @@ public:
     FtpServer(const FtpServer&) = delete;
     FtpServer& operator=(const FtpServer&) = delete;
 
-    // Starts the server on a free port and waits until it accepts
-    // connections; false (with a test failure) when it does not come up.
+    // False, with a test failure, when it does not come up.
     bool start();
     void stop();
 
@@ -31,7 +28,7 @@ private:
     std::string root_, user_, password_;
     long pid_ = -1;
     int port_ = 0;
-    std::string prefix_;  // the root's path on a shared server (Windows)
+    std::string prefix_;  // the root on a shared server (Windows)
 };
 
 }  // namespace qntest

@@ -1,6 +1,4 @@
-// What many tests do alike: the library started with a configuration folder
-// of the test's own, waiting for a condition, a part run in a child
-// process, and a task followed through its callback as a host does.
+// The library fixture, waiting, a child process, and a task's callback.
 #ifndef QN_TEST_HARNESS_H
 #define QN_TEST_HARNESS_H
 
@@ -25,8 +23,7 @@
 
 namespace qntest {
 
-// The library started for the test, with a configuration folder of the
-// test's own, so that its log is the test's to read.
+// The library started with a configuration folder (and log) of the test's own.
 class LibraryTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -50,9 +47,8 @@ inline bool eventually(const std::function<bool()>& done, int seconds = 20) {
 }
 
 #if !defined(_WIN32)
-// Runs `body` in a forked child and returns the report it made: what the
-// child does to its process (loading and unloading the library, leaving
-// process-wide objects behind) stays out of the test's own.
+// Runs `body` in a forked child (loads, unloads, process-wide leftovers stay
+// there) and returns the report it made.
 inline std::string in_child(const std::function<std::string()>& body) {
     int out[2];
     if (::pipe(out) != 0) return "no pipe";
@@ -71,8 +67,7 @@ inline std::string in_child(const std::function<std::string()>& body) {
 }
 #endif
 
-// What a task's callback saw, on the worker thread. Read it under `mutex`,
-// or after the stop, whose join hands it over.
+// What a task's callback saw; read under `mutex` or after the stop's join.
 struct Seen {
     std::mutex mutex;
     std::string data;
@@ -86,7 +81,6 @@ struct Seen {
     int last_percent() const { return percents.empty() ? -1 : percents.back(); }
 };
 
-// The callback of the downloads, asynchronous uploads and multipart tasks.
 inline void record(void*, int event, void* data, unsigned int length, void* user) {
     auto* seen = static_cast<Seen*>(user);
     std::lock_guard<std::mutex> lock(seen->mutex);
@@ -101,7 +95,7 @@ inline void record(void*, int event, void* data, unsigned int length, void* user
     }
 }
 
-// The threaded upload's: its events carry counts, not data.
+// The threaded upload's callback: its events carry counts, not data.
 inline void record_sent(void*, int event, void* data, unsigned int length, void* user) {
     auto* seen = static_cast<Seen*>(user);
     std::lock_guard<std::mutex> lock(seen->mutex);
@@ -110,8 +104,7 @@ inline void record_sent(void*, int event, void* data, unsigned int length, void*
     seen->total = length;
 }
 
-// Waits for a task's end event and stops it: the end's result, or -2 when
-// no end came (the task is stopped all the same).
+// Waits for the end event and stops the task: the end's result, -2 if none came.
 inline int finish(int64_t fd, int (*stop)(int64_t), Seen& seen, int seconds = 20) {
     if (fd == -1) return -3;
     const bool ended = eventually([&] {

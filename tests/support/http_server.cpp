@@ -20,9 +20,7 @@ namespace {
 constexpr size_t kPiece = 4096;
 const std::string kRealm = "quillnet", kNonce = "5f1e0c9d", kUser = "alice", kPassword = "secret";
 
-#if defined(_WIN32)
-// Under Wine libcurl cannot answer Digest (libcurl_answers_digest), so the
-// tests that need this server's check skip there.
+#if defined(_WIN32)  // no Digest under Wine: those tests skip
 bool digest_ok(const httplib::Request&) { return false; }
 #else
 std::string md5_hex(const std::string& text) {
@@ -38,11 +36,11 @@ std::string md5_hex(const std::string& text) {
     return hex;
 }
 
-// RFC 2617 with qop=auth, against the one account this server knows.
+// RFC 2617 with qop=auth, for the one account.
 bool digest_ok(const httplib::Request& req) {
     std::string header = req.get_header_value("Authorization");
     if (header.rfind("Digest ", 0) != 0) return false;
-    std::map<std::string, std::string> f;  // name="value" or name=value pairs
+    std::map<std::string, std::string> f;
     for (size_t pos = 7; pos < header.size();) {
         const size_t eq = header.find('=', pos);
         if (eq == std::string::npos) break;
@@ -74,9 +72,7 @@ httplib::Server* make_server(const std::string& tls_dir) {
         " -addext subjectAltName=IP:127.0.0.1 -keyout '" + key + "' -out '" + cert + "' >/dev/null 2>&1";
     if (std::system(command.c_str()) != 0) ADD_FAILURE() << "openssl could not make a certificate in " << tls_dir;
     return new httplib::SSLServer(cert.c_str(), key.c_str());
-#else
-    // cpp-httplib without OpenSSL (the Windows build) has no TLS server;
-    // tests that need one skip before they get here.
+#else  // the Windows build: its TLS tests skip
     ADD_FAILURE() << "no TLS server in this build";
     return new httplib::Server();
 #endif
@@ -104,15 +100,11 @@ std::string pattern(size_t n, size_t from, size_t count) {
 
 HttpServer::HttpServer(const std::string& tls_dir)
     : server_(make_server(tls_dir)), scheme_(tls_dir.empty() ? "http" : "https") {
-    // The library keeps connections open between calls (until
-    // quillnet_cleanup); one left idle for a second is closed, so that
-    // stop() waits at most that long. Small answers go out at once: an
-    // answer in two pieces would otherwise wait for the client's delayed
-    // acknowledgement on a reused connection.
+    // Idle kept connections close after a second, bounding stop(); no
+    // delayed acknowledgement holds an answer sent in two pieces.
     server_->set_keep_alive_timeout(1);
     server_->set_tcp_nodelay(true);
-    // Recorded once the body has been read and before the answer goes out,
-    // so that a client that has its answer also finds its request counted.
+    // Recorded before the answer goes out: a client with its answer finds it.
     server_->set_post_routing_handler([this](const httplib::Request& req, httplib::Response&) {
         std::lock_guard<std::mutex> lock(mutex_);
         requests_.push_back({req.method, req.path, req.body, req.headers, req.remote_port});
@@ -159,7 +151,6 @@ HttpServer& HttpServer::serve_files() {
                 sink.write(first.data(), first.size());
                 return true;
             }
-            // Late enough to reach the client in a read of its own.
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
             sink.write("<html>late</html>", 17);
             sink.done();
@@ -214,8 +205,7 @@ void HttpServer::start() {
     port_ = server_->bind_to_any_port("127.0.0.1");
     ASSERT_GT(port_, 0);
     thread_ = std::thread([this] { server_->listen_after_bind(); });
-    // The socket listens from the bind on; waiting for the accept loop only
-    // makes stop() right after start() well defined.
+    // Only so that a stop() right after start() is well defined.
     while (!server_->is_running()) std::this_thread::yield();
 }
 

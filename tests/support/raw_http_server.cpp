@@ -22,8 +22,7 @@ namespace qntest {
 
 namespace {
 
-// The few socket calls this server makes, alike on both systems; handles
-// are kept as integers, which a Winsock handle fits.
+// Socket handles are kept as integers, which a Winsock handle fits.
 #if defined(_WIN32)
 using Native = SOCKET;
 using Length = int;
@@ -49,8 +48,7 @@ bool sockets_ready() { return true; }
 Native native(intptr_t fd) { return static_cast<Native>(fd); }
 Length piece_of(size_t size) { return static_cast<Length>(std::min<size_t>(size, 1 << 20)); }
 
-// Sockets are polled in short turns so that stop() never waits on a peer;
-// `ok` turns false on an error other than an interruption.
+// Short polls, so that stop() never waits on a peer; `ok` false on an error.
 bool ready(intptr_t fd, short events, bool& ok) {
     pollfd p{};
     p.fd = native(fd);
@@ -173,7 +171,6 @@ bool RawHttpServer::read_request(RawConnection& c) {
             body_start = data.find("\r\n\r\n") + 4;
             out.head = data.substr(0, body_start);
             body_len = std::strtoul(out.header("Content-Length").c_str(), nullptr, 10);
-            // Bodies libcurl holds back until it is told to go on.
             if (::strcasecmp(out.header("Expect").c_str(), "100-continue") == 0 &&
                 !c.send("HTTP/1.1 100 Continue\r\n\r\n")) {
                 return false;

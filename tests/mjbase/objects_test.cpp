@@ -1,5 +1,4 @@
-// The environment, file object and text converter of MJBase, where
-// quillnet's own tests do not already drive them.
+// MJBase's environment, file object and text converter, where quillnet's tests do not reach.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -46,11 +45,11 @@ TEST(MJBaseFile, AppendsClosesOnReleaseAndFailsInMissingFolders) {
     EXPECT_EQ(file->Open((W(dir.path()) + W(u"no/such/out.bin")).c_str(), W(u"wb").c_str(), 0), 0);
     EXPECT_EQ(file->Write("abc", 3), 0u);
     EXPECT_NE(file->Close(), MJ_S_OK);
+    EXPECT_EQ(mjtest::mjbase()(&CLSID_MJFile, nullptr), MJ_E_POINTER);  // nowhere to put one
 }
 
-// Converts `src` into `cap` units of room followed by guard units that must
-// stay untouched; the source is followed by junk, not a terminator, so that
-// only src_len ends it. Checks the output is terminated; returns it.
+// Converts `src` (followed by junk: only src_len ends it) into `cap` units
+// of room and guard units that must stay untouched; checks the terminator.
 template <class Out, class In>
 std::basic_string<Out> Convert(uint32_t request, uint32_t code_page, std::basic_string<In> src, uint32_t cap,
                                result_t* rc) {

@@ -1,5 +1,4 @@
-// The MJBase log sink on real files under a temporary configuration
-// directory. (quillnet's own tests read every record back through it.)
+// The MJBase log sink on real files (quillnet's tests read their records through it).
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -22,17 +21,15 @@ using qntest::wait_for_log_line;
 
 namespace {
 
-// A line in the sink's format, "YYYY-MM-DD HH:MM:SS.mmm [tid] [level] text";
-// tid 0 when it is not one.
+// "YYYY-MM-DD HH:MM:SS.mmm [tid] [level] text"
 struct Line {
     std::string time;  // to the second
     uint32_t tid = 0, level = 0;
     std::string text;
 };
 
-// The expression reads the stamp only: libstdc++ matches by recursion, a
-// level per character, and a record of several thousand characters would
-// overflow a Windows thread's 1 MB stack.
+// The stamp only: libstdc++ recurses per character, and a long record would
+// overflow a Windows thread's stack.
 Line Parse(const std::string& text) {
     static const std::regex format(R"((\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)\.\d{3} \[(\d+)\] \[(\d+)\] )");
     std::smatch m;
@@ -45,14 +42,6 @@ std::vector<std::string> Lines(const std::string& path) {
     std::istringstream in(qntest::read_file(path));
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
-}
-
-// Runs `body(t)` on `threads` threads at once and joins them.
-template <class Body>
-void OnThreads(size_t threads, Body body) {
-    std::vector<std::thread> running;
-    for (size_t t = 0; t < threads; ++t) running.emplace_back(body, t);
-    for (auto& th : running) th.join();
 }
 
 MJLogOptions Options(int32_t max_size, int32_t debug_mode) {
@@ -68,9 +57,7 @@ protected:
     }
     mjtest::Ref<IMJLogSink> NewSink(const char16_t* module) {
         auto sink = create<IMJLogSink>(CLSID_MJLogSink);
-        if (sink && module != nullptr) {
-            EXPECT_EQ(sink->SetModuleName(W(module).c_str(), 0), MJ_S_OK);
-        }
+        EXPECT_TRUE(!sink || module == nullptr || sink->SetModuleName(W(module).c_str(), 0) == MJ_S_OK);
         return sink;
     }
     int32_t Write(const mjtest::wstring& text, uint32_t level, IMJLogSink* sink = nullptr) {
@@ -83,8 +70,7 @@ protected:
     mjtest::Ref<IMJLogSink> sink_;
 };
 
-// A lone record below the prompt level needs the periodic flush to get
-// out; its line names the writer's thread.
+// Only the periodic flush sends out a lone record below the prompt level.
 TEST_F(MJBaseLogSink, LoneRecordsGoOutWithThePeriodicFlush) {
     EXPECT_EQ(sink_->Write(nullptr, 35), -1);
     ASSERT_EQ(sink_->SetLevel(30), MJ_S_OK);
@@ -96,8 +82,7 @@ TEST_F(MJBaseLogSink, LoneRecordsGoOutWithThePeriodicFlush) {
     EXPECT_EQ(Lines(Path()).size(), 1u);
 }
 
-// Whatever a record holds, it is one line that reads back to the record,
-// and one larger than the file limit gets a file of its own.
+// Any record is one line that reads back to it; one above the file limit gets a file of its own.
 TEST_F(MJBaseLogSink, EscapesRecordsIntoSingleLinesAndReplacesBadText) {
     auto converter = create<IMJTextConverter>(CLSID_MJTextConverter);
     const std::string bad8 = "ret:\xFF kept after the bad byte, code 0\n";
@@ -138,12 +123,12 @@ TEST_F(MJBaseLogSink, EachModuleNameHasItsOwnFileAndOptions) {
         EXPECT_EQ(sink_->SetModuleName(W(bad).c_str(), 0), MJ_E_FAIL);
     }
     EXPECT_EQ(sink_->SetOptions(nullptr), MJ_E_POINTER);
-    // No name: MJBase.log, and the record arrives though the sink is released at once.
+    // No name: MJBase.log, though the sink is released at once.
     Write(W(u"before any name\n"), 35, NewSink(nullptr).get());
     auto beta = NewSink(u"beta");
     const MJLogOptions loud = Options(1 << 20, 1);
     ASSERT_EQ(beta->SetOptions(&loud), MJ_S_OK);
-    // Only beta's file is in debug mode: its lines, and no others, go to stderr too.
+    // Only beta's lines go to stderr too (debug mode).
     ::testing::internal::CaptureStderr();
     Write(W(u"from first\n"), 35);
     Write(W(u"from beta\n"), 35, beta.get());
@@ -170,24 +155,27 @@ TEST_F(MJBaseLogSink, RotatesAndDeletesOldFilesWhileThreadsWrite) {
     for (const auto& [name, age, survives] : prepared) {
         EXPECT_EQ(qntest::file_exists(dir_.file("log/") + name), survives) << name;
     }
-    // Each rotation deletes again, and numbers one above the highest present.
+    // Each rotation deletes again and numbers above the highest present.
     fs::last_write_time(dir_.write("log/quillnet.2.log", "old line\n"), days_ago(10));
 
     constexpr size_t kThreads = 8;
     constexpr int kPerThread = 400;
     std::vector<uint32_t> tids(kThreads);
-    OnThreads(kThreads, [&](size_t t) {
-        tids[t] = qn::platform::current_thread_id();
-        for (int i = 0; i < kPerThread; ++i) {
-            Write(W("w" + std::to_string(t) + " n" + std::to_string(i) + "\n"), i % 50 == 0 ? 35 : 30);
-        }
-    });
+    std::vector<std::thread> writers;
+    for (size_t t = 0; t < kThreads; ++t) {
+        writers.emplace_back([&, t] {
+            tids[t] = qn::platform::current_thread_id();
+            for (int i = 0; i < kPerThread; ++i) {
+                Write(W("w" + std::to_string(t) + " n" + std::to_string(i) + "\n"), i % 50 == 0 ? 35 : 30);
+            }
+        });
+    }
+    for (auto& w : writers) w.join();
     ASSERT_EQ(Write(W(u"all writers done\n"), 35), 1);
     ASSERT_FALSE(wait_for_log_line(Path(), "all writers done").empty());
     EXPECT_FALSE(qntest::file_exists(Rotated(2)));
 
-    // Oldest first: rotated files by number, then the current one. Each
-    // thread's records in order, none lost or doubled.
+    // Oldest first; each thread's records in order, none lost or doubled.
     std::vector<std::string> files;
     for (int n = 5; qntest::file_exists(Rotated(n)); ++n) files.push_back(Rotated(n));
     files.push_back(Path());

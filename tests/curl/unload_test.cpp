@@ -1,22 +1,14 @@
-// The library unloaded after use leaves no connection open and no thread
-// of its own running. This executable does not link the library: it loads
-// it, as a host that unloads it does, in a child process, so that what the
-// unloaded library never frees (its process-wide objects) is not held
-// against the test by the leak check.
+// The library, loaded and unloaded in a child (its process-wide objects
+// stay there), leaves no connection open and no thread running.
 #include <dirent.h>
 #include <dlfcn.h>
 
-#include <gtest/gtest.h>
-
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 
 #include "harness.h"
 #include "http_server.h"
-#include "log_file.h"
 #include "platform/platform.h"
-#include "temp_dir.h"
 
 namespace {
 
@@ -29,7 +21,7 @@ size_t count_threads() {
     return n;
 }
 
-// This process's established TCP connections to `port` on 127.0.0.1.
+// Established TCP connections to `port`.
 int open_connections_to(int port) {
     char want[16];
     std::snprintf(want, sizeof want, ":%04X 01", port);  // remote port, then state ESTABLISHED
@@ -46,9 +38,8 @@ int open_connections_to(int port) {
 
 }  // namespace
 
-// Requests that keep a connection and start the cache's thread; the
-// clean-up closes the kept connection, a new start-up makes one again; the
-// unload (without a clean-up) closes it and ends the thread.
+// The clean-up closes the kept connection; the unload, without one, closes
+// it and ends the cache's thread.
 TEST(SharingUnload, LeavesNoConnectionOpenAndNoThreadRunning) {
     EXPECT_EQ(qntest::in_child([] {
         qntest::TempDir config;
@@ -59,8 +50,7 @@ TEST(SharingUnload, LeavesNoConnectionOpenAndNoThreadRunning) {
         server.keep_alive(30);
         server.start();
         log.records();
-        // The server starts its pool of workers once it listens, on its own
-        // thread: the count waits until that has settled.
+        // Until the server's pool of workers has settled.
         size_t threads = count_threads();
         for (int still = 0, i = 0; still < 5 && i < 200; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));

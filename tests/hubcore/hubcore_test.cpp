@@ -1,10 +1,5 @@
-// hubcore's documents, which hold the protocol table quillnet reads. The
-// bags come from the real MJBase, as they do for quillnet. (The host call's
-// user-interface thread is read back by quillnet's timed perform tests.)
+// hubcore's documents (the protocol table), with MJBase's bags.
 #include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 #include "../mjbase/mjbase_test.h"
 #include "temp_dir.h"
@@ -37,7 +32,6 @@ std::string Value(IMJParamBag* bag, const char* name) {
     return bag->GetText(name, buffer.data(), &size) == MJ_S_OK ? "2:" + std::string(buffer.data()) : "2:?";
 }
 
-// Opens a document through a new factory: its answer, and the document.
 std::pair<result_t, Ref<IHubDocument>> Open(IMJParamBag* bag) {
     auto factory = create<IHubDocumentFactory>(CLSID_HubDocumentFactory, hub());
     IHubDocument* doc = nullptr;
@@ -54,15 +48,14 @@ std::pair<result_t, Ref<IHubDocument>> Open(const std::string& path) {
 }  // namespace
 
 TEST(HubDocument, ScalarMembersLandInTheBagWithTheirTypes) {
-    // The protocol table as quillnet reads it and one member of each other
-    // kind, behind a byte order mark and blanks as Windows editors leave them.
+    // One member of each kind behind a byte order mark and blanks.
     qntest::TempDir dir;
     auto [status, doc] = Open(dir.write("\xE9\x85\x8D\xE7\xBD\xAE/Protocol.json", "\xEF\xBB\xBF\r\n" R"( {"srv:80":
         "https://", "10.0.0.1:443": "http://", "empty": "", "accent": "caf\u00e9", "port": 8080, "far": -9000000000,
         "ratio": 0.25, "on": true, "off": false, "nothing": null, "list": ["a", 1], "nested": {"inner": "x"}} )" "\r\n"));
     ASSERT_TRUE(doc);
     EXPECT_EQ(status, MJ_S_OK);
-    // "-": nothing a bag can hold, or no such member (a failure, the bag untouched).
+    // "-": a failure, the bag untouched.
     const std::pair<const char*, std::string> members[] = {
         {"srv:80", "2:https://"}, {"10.0.0.1:443", "2:http://"}, {"empty", "2:"}, {"accent", "2:caf\xC3\xA9"},
         {"port", "1:8080"}, {"far", "1:-9000000000"}, {"ratio", "3:0.250000"}, {"on", "4:1"}, {"off", "4:0"},
@@ -90,7 +83,7 @@ TEST(HubDocument, MissingOrBrokenFilesGiveEmptyDocuments) {
     std::vector<std::pair<result_t, Ref<IHubDocument>>> opened;
     for (const std::string& path : paths) opened.push_back(Open(path));
     for (IMJParamBag* bag : {no_name.get(), not_text.get(), static_cast<IMJParamBag*>(nullptr)}) opened.push_back(Open(bag));
-    // A document all the same, which answers nothing.
+    // A document all the same, answering nothing.
     for (size_t i = 0; i < opened.size(); ++i) {
         EXPECT_EQ(opened[i].first, i + 1 < opened.size() ? MJ_E_FAIL : MJ_E_POINTER) << i;
         ASSERT_TRUE(opened[i].second) << i;

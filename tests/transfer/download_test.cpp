@@ -1,7 +1,4 @@
-// The synchronous downloads through the library's exports against real
-// loopback servers (HTTP, FTP): the file each leaves, its result, its
-// failure lines; and the protocol table choosing the scheme of every
-// transfer export.
+// The synchronous downloads (HTTP, FTP), and the protocol table of every transfer export.
 #include <cstdio>
 #include <string>
 #include <tuple>
@@ -32,8 +29,7 @@ protected:
 
 }  // namespace
 
-// Every outcome through the plain export; its siblings share the code and
-// differ only in their failure lines, checked for the rows that write them.
+// Every outcome through the plain export; ex2 differs only in its failure lines.
 TEST_F(Download, HttpOutcomes) {
     struct Case {
         int (*download)(const char*, const char*);
@@ -85,9 +81,8 @@ TEST_F(Download, HttpOutcomes) {
 
 TEST_F(Download, Ex3DocumentAndCookie) {
     if (!qntest::libcurl_answers_digest()) GTEST_SKIP() << "Digest through SSPI: not in Wine";
-    // In Digest mode the lines named exactly "auth_digest" (leading colons
-    // skipped) set the credentials, the last one winning, and are not sent;
-    // a document that is no document costs only its header lines.
+    // Lines named exactly "auth_digest" (leading colons skipped) set the
+    // credentials, the last winning, and are not sent.
     const char* const digest = R"({"headers":["X-One: 1", "auth_digest:alice:wrong", "Auth_digest: c",
                                    "auth_digestX: 2", "::auth_digest:alice:secret", null, 7]})";
     struct Case {
@@ -162,20 +157,13 @@ TEST_F(Download, FtpWithAndWithoutCredentials) {
                   c.result);
         EXPECT_TRUE(file_or_none(target) == (c.result == 1 ? pattern(250000) : kNoFile));
     }
-    const std::string failed = "35 CLibcurlWrapper::instance().curl_easy_perform(curl) != CURLE_OK,";
-    const Lines log = logged();
-    EXPECT_EQ(grep(log, "35 CLib"), (Lines{failed + locked.url("/dir%20with%20space/%C3%A9.bin"),
-                                          failed + locked.url("/dir%20with%20space/%C3%A9.bin"),
-                                          failed + locked.url("/missing")}));
+    const Lines log = logged();  // refused before any traffic
     EXPECT_EQ(grep(log, "25 user or password contains CR or LF").size(), 1u);
     EXPECT_EQ(grep(log, "25 strlen(user) + strlen(password) + 1 > 259").size(), 1u);
 }
 
-// Every transfer export asks the protocol table for its URL's scheme. The
-// table sends https:// URLs of this server's port as plain HTTP, which is
-// all the port speaks (taken as written they fail their TLS handshake), and
-// URLs of the FTP port without a scheme as FTP (taken as written, libcurl
-// would guess HTTP, which the FTP download refuses).
+// The table turns https:// of this plain HTTP port into http:// (as written
+// they would fail) and gives the FTP port's URLs without a scheme ftp://.
 TEST_F(Download, ProtocolTableChoosesTheSchemeOfEveryExport) {
     qntest::HttpServer server;
     server.server().Get("/", [](const httplib::Request&, httplib::Response& res) { res.set_content("/", "text/plain"); });

@@ -1,5 +1,4 @@
-// What the transfer tests share: the library started with a configuration
-// folder of the test's own, a folder for the files, and the log read back.
+// The library fixture with a folder for the files and the log read back.
 #ifndef QN_TEST_TRANSFER_FIXTURE_H
 #define QN_TEST_TRANSFER_FIXTURE_H
 

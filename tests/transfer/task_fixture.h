@@ -1,5 +1,4 @@
-// What the task tests share, looking into the library: a task's end, the
-// task workers alive, and start/stop cycles.
+// A task's end, the task workers alive, and start/stop cycles.
 #ifndef QN_TEST_TRANSFER_TASK_FIXTURE_H
 #define QN_TEST_TRANSFER_TASK_FIXTURE_H
 
@@ -74,14 +73,10 @@ inline size_t open_descriptors(std::string* list = nullptr) {
 }
 #endif
 
-// Start and stop, again and again, at several moments of a task's life
-// (before the first byte, mid-way, after the end): no worker thread, no
-// descriptor (and, in the sanitizer builds, no byte) stays. Counting starts
-// once a first cycle has brought up what lives for the whole process (the
-// log's writer threads, which a worker may start and name after itself, and
-// its file), and each round has a server of its own, gone with its
-// connections before the counts are compared. `settled` tells when tasks
-// that no stop waits for have ended.
+// Start and stop before the first byte, mid-way and after the end: no
+// worker, descriptor (or, under the sanitizers, byte) stays. Counted after a
+// first cycle has started what lives for good (the log's threads and file);
+// `settled` tells when tasks that no stop waits for have ended.
 class TaskCycles : public TransferTest {
 protected:
     template <class Start, class Stop>
@@ -97,9 +92,7 @@ protected:
                 EXPECT_EQ(stop(fd), 1);
             }
         };
-        // The connections the library keeps for the next transfer close
-        // with the clean-up, once no task uses them; the log's file is open
-        // once a read has come back.
+        // Kept connections close with the clean-up; the log's file is open after a read.
         const auto settle = [this] {
             quillnet_cleanup();
             quillnet_startup();

@@ -1,7 +1,4 @@
-// The threaded and asynchronous downloads: what reaches the file, the
-// callback and the server, position, pause, stop, a clean-up while they
-// run, and that start and stop leave nothing behind. The records are read
-// from the inside for `finished`.
+// The threaded and asynchronous downloads, looked into for `finished`.
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -72,15 +69,6 @@ TEST_F(Task, ThreadedDownloads) {
     EXPECT_EQ(quillnet_stop_download_urlfile(fd), 1);
     EXPECT_LT(seen.data.size(), 4000000u);
     EXPECT_TRUE(read_file(slow) == seen.data);
-    const Lines log = logged();
-    // The stop is seen by the progress callback (aborted, 42) or by the
-    // write callback (write error, 23), whichever libcurl calls first.
-    const Lines stopped = grep(log, "download_info->status = STATUS_STOP_DOWNLOAD");
-    ASSERT_FALSE(stopped.empty());
-    const int code = stopped[0].rfind("25 ", 0) == 0 ? 42 : 23;
-    EXPECT_EQ(grep(log, "35 error: CLibcurlWrapper"),
-              (Lines{"35 error: CLibcurlWrapper::instance().curl_easy_perform(curl)[" + std::to_string(code) +
-                     "] != CURLE_OK, url:" + server_.url("/slow/4000000")}));
 }
 
 TEST_F(Task, AsynchronousOnTheWire) {
@@ -129,14 +117,6 @@ TEST_F(Task, AsynchronousOnTheWire) {
                      quillnet_stop_download_asyn_urlfile, seen),
               1);
     EXPECT_EQ(raw.requests().size(), requests);
-
-    const Lines log = logged();
-    EXPECT_EQ(grep(log, "url_encode=").size(), 5u);
-    EXPECT_EQ(grep(log, "url_encode=")[0], "30 url_encode=" + raw.url("/a%20b/%C3%A9?q=%5B1%5D"));
-    EXPECT_EQ(grep(log, "unknown conten_type:"), (Lines{"30 unknown conten_type:2", "30 unknown conten_type:0"}));
-    EXPECT_EQ(grep(log, "] curl_multi_perform ret:0 spantime:")[0].find("30 [" + raw.url("") + "]"), 0u);
-    EXPECT_EQ(grep(log, "UIThread"), Lines{});  // a worker is never the user-interface thread
-    EXPECT_EQ(grep(log, "url_encode too long").size(), 1u);
 }
 
 TEST_F(Task, AsynchronousOutcomes) {
@@ -168,7 +148,6 @@ TEST_F(Task, AsynchronousOutcomes) {
     const std::string failed = "35 curl_msg->data.result != CURLE_OK info->url =" + server_.url("") + ",url_encode=";
     EXPECT_EQ(grep(log, failed), (Lines{failed + server_.url("/say?s=404&b=gone") + ",curl_msg->data.result =22",
                                         failed + server_.url("/slow/4000000") + ",curl_msg->data.result =28"}));
-    EXPECT_FALSE(grep(log, "35 dltotal <= 0").empty());
 }
 
 TEST_F(Task, AsynchronousPauseResumeAndStop) {
@@ -193,8 +172,7 @@ TEST_F(Task, AsynchronousPauseResumeAndStop) {
     EXPECT_EQ(grep(logged(), "35 NULL == curl_multi_info_read").size(), 1u);
 }
 
-// The host's clean-up while tasks still transfer: they go on to their end
-// on the connections they hold, and the library starts again as it was.
+// Tasks outlive a clean-up on the connections they hold.
 TEST_F(Task, CleanupWhileTasksRun) {
     Seen threaded, asyn;
     const int64_t t = quillnet_download_urlfile_ex(server_.url("/slow/300000").c_str(), out_.file("t").c_str(),
@@ -209,7 +187,7 @@ TEST_F(Task, CleanupWhileTasksRun) {
     EXPECT_EQ(quillnet_stop_download_urlfile(t), 1);
     EXPECT_TRUE(threaded.data == pattern(300000) && asyn.data == pattern(300000));
     EXPECT_TRUE(read_file(out_.file("t")) == threaded.data && read_file(out_.file("a")) == asyn.data);
-    // Started again, the library shares connections as before: two calls, one connection.
+    // Started again, it shares connections again.
     ASSERT_EQ(quillnet_startup(), 1);
     for (int i = 0; i < 2; ++i) EXPECT_EQ(quillnet_download_urlfile(server_.url("/file/10").c_str(), out_.file("n").c_str()), 1);
     const auto requests = server_.requests();

@@ -1,20 +1,16 @@
-// Threaded uploads have no stop: unloading the library aborts what still
-// runs and joins every worker. The library is loaded and unloaded in a
-// child process, so that what it never frees (its process-wide objects) is
-// no leak of the test's.
+// Threaded uploads have no stop: the unload (in a child) aborts and joins them.
 #include <dlfcn.h>
 
 #include "platform/platform.h"
 #include "task_fixture.h"
 
-// A quick and a slow upload; the library is unloaded while the slow one
-// sends. Reports whether it was unloaded and quickly (aborted, not waited
-// for), the workers left and which uploads the server got whole.
+// Unloaded while the slow one sends: quickly, no worker left, the quick one whole.
 TEST(UploadUnload, AbortsAndJoins) {
     EXPECT_EQ(qntest::in_child([] {
         qntest::TempDir config, files;
         qntest::use_config_dir(config.path());
-        qntest::UploadServer server;
+        qntest::HttpServer server;
+        server.serve_uploads().start();
         const std::string big = files.write("big", pattern(20u << 20)), small = files.write("s", "x");
         void* lib = ::dlopen((qn::platform::executable_dir() + "libquillnet.so").c_str(), RTLD_NOW | RTLD_LOCAL);
         const auto start = reinterpret_cast<int64_t (*)(const char*, const char*, void*, TaskCallback)>(

@@ -1,7 +1,5 @@
-// The uploads and the asynchronous multipart submit against a loopback
-// server that parses the forms: what it receives, what the callback sees,
-// position, stop, refusals, start/stop cycles, and the joins of the
-// threaded uploads, which have no stop. Records are read from the inside.
+// The uploads and the asynchronous multipart submit against a server that
+// parses the forms.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -56,9 +54,8 @@ protected:
     qntest::HttpServer server_;
 };
 
-// `size` bytes, zero bytes among them, by one variant: the file whole under
-// "sendfile", the position rising to 100, the variant's events, the answer
-// (`path` may ask for one) in the asynchronous data.
+// `size` bytes, zero bytes among them, by one variant, whole, with rising
+// position and the variant's events.
 void Upload::post(bool threaded, size_t size, const std::string& path) {
     SCOPED_TRACE(std::to_string(threaded) + " " + std::to_string(size));
     const std::string name = "f" + std::to_string(size), content = binary(size), file = out_.write(name, content);
@@ -85,8 +82,7 @@ void Upload::post(bool threaded, size_t size, const std::string& path) {
                     (size < 1000000 || std::set<int>(seen.percents.begin(), seen.percents.end()).size() > 10));
         return;
     }
-    // Nothing stops it: `seen` may go once the worker has ended (the log's
-    // writer threads are the main thread's here, not named after a worker).
+    // No stop: `seen` may go once the worker has ended.
     ASSERT_TRUE(eventually([&] {
         std::lock_guard<std::mutex> lock(seen.mutex);
         return !seen.sent.empty() && seen.sent.back() == seen.total && task_threads() == 0;
@@ -103,10 +99,6 @@ TEST_F(Upload, EachVariantPostsTheFileWhole) {
     post(true, 3000, "/up");
     post(false, 3000, "/up?answer=300000");
     post(false, 0, "/up");
-    const Lines log = logged();
-    EXPECT_EQ(grep(log, "25 url is:"), Lines{"25 url is:" + server_.url("/up")});
-    EXPECT_EQ(grep(log, "25 path is:"), Lines{"25 path is:" + out_.file("f3000")});
-    EXPECT_EQ(grep(log, "25 url is " + server_.url("/up")).size(), 2u);
 #if !defined(_WIN32)  // large uploads take too long under Wine
     post(true, 16u << 20, "/up");  // beyond what the socket buffers take at once
     post(false, 16u << 20, "/up");
@@ -137,9 +129,6 @@ TEST_F(Upload, AsynchronousHeadersByContentType) {
                   c.seen);
         EXPECT_EQ(up.parts.size(), c.conten_type == 1 ? 0u : 3u);  // a JSON body is no form to the server
     }
-    const Lines log = logged();
-    EXPECT_EQ(grep(log, "is_error(jso_headers)"), Lines{"30 is_error(jso_headers)"});
-    EXPECT_EQ(grep(log, "unknown conten_type"), (Lines{"35 unknown conten_type:2", "35 unknown conten_type:7"}));
 }
 
 TEST_F(Upload, MissingFileAndNoServer) {
@@ -177,7 +166,6 @@ TEST_F(Upload, StopRightAfterStartAndMidway) {
         const int64_t fd = upload ? upload_asyn(server_.url("/slow"), file, &seen)
                                   : multipart(server_.url("/slow"), form.get(), &seen);
         const auto getpos = upload ? quillnet_getpos_upload_asyn_urlfile : quillnet_getpos_multipart_asyn;
-        // (Slow under ThreadSanitizer: the start copies the whole form first.)
         const bool moving = kind % 2 == 0 || eventually([&] { return getpos(fd) > 0 && server_.bytes_read() > 0; }, 60);
         EXPECT_EQ((upload ? quillnet_stop_upload_asyn_urlfile : quillnet_stop_multipart_asyn)(fd), 1);
         ASSERT_TRUE(moving);
@@ -186,13 +174,9 @@ TEST_F(Upload, StopRightAfterStartAndMidway) {
     // The two stopped midway were read in part; none was read whole.
     ASSERT_TRUE(eventually([&] { return server_.uploads().size() >= 2; }));
     for (const qntest::Upload& up : server_.uploads()) EXPECT_FALSE(up.complete);
-    const Lines log = logged();
-    EXPECT_FALSE(grep(log, "35 info->exit_thr == TRUE").empty() ||
-                 grep(log, "35 info->upload_info.exit_thr == TRUE").empty());
 }
 
-// Every kind of part, the host's description freed right after the start;
-// a POST whatever the method code, also without parts.
+// Every kind of part, the description freed after the start; always a POST.
 TEST_F(Upload, MultipartPartsAsTheHostDescribesThem) {
     const std::string zeros = binary(70000);
     const Lines all = {"a|" + kType + "alpha", "b|||be", "file|x.bin" + kType + zeros, "sendfile|y.bin" + kType + "yy"};
@@ -217,9 +201,6 @@ TEST_F(Upload, MultipartPartsAsTheHostDescribesThem) {
         EXPECT_TRUE(up.parts == (submit_type > 0 ? all : Lines{}));
         EXPECT_EQ(header(up, "X-A") + header(up, "Accept-Charset") + header(up, "Accept-Encoding"), "1utf-8utf-8");
     }
-    const Lines log = logged();
-    EXPECT_EQ(grep(log, "30 is_error(jso_header)").size(), 3u);
-    EXPECT_EQ(grep(log, "data.result"), Lines{});
 }
 
 TEST_F(Upload, MultipartDescriptionsRefused) {
@@ -239,9 +220,7 @@ TEST_F(Upload, MultipartDescriptionsRefused) {
     EXPECT_TRUE(server_.uploads().empty());
 }
 
-// A threaded upload that has ended is joined when the next one starts, so
-// that a long-running host does not pile up ended threads; its record (and
-// so its handle) stays.
+// An ended threaded upload is joined when the next starts; its handle stays.
 TEST_F(Upload, EndedThreadedUploadsAreJoinedAtTheNextStart) {
     const std::string file = out_.write("j", "joined");
     const auto start = [&] { return quillnet_upload_urlfile_ex(server_.url("/j").c_str(), file.c_str(), nullptr, nullptr); };
@@ -265,15 +244,13 @@ TEST_F(TaskCycles, AsynchronousMultipart) {
     run(20, [&](const std::string& url) { return multipart(url, form.get(), nullptr); }, quillnet_stop_multipart_asyn);
 }
 
-// The threaded upload has no stop: each round's server goes away under the
-// uploads it has not finished.
+// No stop: each round's server goes away under unfinished uploads.
 TEST_F(TaskCycles, ThreadedUploadsEndAndAreJoined) {
     const std::string file = out_.write("c1", binary(1u << 20));
     run(20, [&](const std::string& url) {
         return quillnet_upload_urlfile_ex(url.c_str(), file.c_str(), nullptr, nullptr);
     }, [](int64_t) { return 1; }, [] {
-        // A worker just started has not named itself yet: none seen for a
-        // while, not at one glance.
+        // A worker just started may not have named itself yet.
         for (int i = 0; i < 4; ++i) {
             if (task_threads() != 0) return false;
             std::this_thread::sleep_for(std::chrono::milliseconds(25));

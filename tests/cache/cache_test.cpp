@@ -6,7 +6,6 @@
 
 #if defined(__linux__)
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -36,6 +35,7 @@ public:
     }
     static size_t Size(WebReqCache& cache) {
         qn::platform::MutexLock lock(cache.lock_);
+        EXPECT_EQ(cache.index_.size(), cache.entries_.size()) << "an index entry for each answer";
         return cache.entries_.size();
     }
     static size_t Pending(WebReqCache& cache) {
@@ -375,37 +375,24 @@ TEST_F(TimedPerform, ClearCacheExportDuringATransferNeitherBlocksNorLosesIt) {
 }
 
 #if defined(__linux__)
-namespace {
-
-size_t g_threads_before_cache = 0;
-
-size_t thread_count() {
-    size_t n = 0;
-    if (DIR* dir = ::opendir("/proc/self/task")) {
-        while (const dirent* entry = ::readdir(dir)) n += entry->d_name[0] != '.' ? 1 : 0;
-        ::closedir(dir);
-    }
-    return n;
-}
-
-}  // namespace
+static size_t g_threads_before_cache = 0;
 
 TEST(CacheCleaner, StopsAtOnceAndIsJoinedBeforeExit) {
     std::thread([] {}).join();  // threads the runtime starts with the first one are counted in
-    g_threads_before_cache = thread_count();
+    g_threads_before_cache = qntest::thread_count();
     // Each goes during its cleaner's ten-second wait, which the stop cuts short.
     for (int i = 0; i < 20; ++i) {
         WebReqCache cache(1000, seconds(10), &manual_now);
         if (i % 2 == 0) cache.StopCleaner();  // the destructor's second stop is harmless
     }
-    EXPECT_EQ(thread_count(), g_threads_before_cache);
+    EXPECT_EQ(qntest::thread_count(), g_threads_before_cache);
     // Runs after every exit handler registered later, the cache's among them.
     ASSERT_EQ(std::atexit([] {
-                  if (thread_count() > g_threads_before_cache) std::_Exit(3);  // a library thread outlived them
+                  if (qntest::thread_count() > g_threads_before_cache) std::_Exit(3);  // a library thread outlived them
               }),
               0);
     EXPECT_EQ(quillnet_clear_cache(nullptr), 0);
-    EXPECT_GT(thread_count(), g_threads_before_cache) << "the clean-up thread runs";
+    EXPECT_GT(qntest::thread_count(), g_threads_before_cache) << "the clean-up thread runs";
 }
 
 // A full accept queue never completes the connect: a submit allowed twelve

@@ -1,6 +1,5 @@
 // The library, loaded and unloaded in a child (its process-wide objects
 // stay there), leaves no connection open and no thread running.
-#include <dirent.h>
 #include <dlfcn.h>
 
 #include <fstream>
@@ -11,15 +10,6 @@
 #include "platform/platform.h"
 
 namespace {
-
-size_t count_threads() {
-    size_t n = 0;
-    if (DIR* d = ::opendir("/proc/self/task")) {
-        while (dirent* e = ::readdir(d)) n += e->d_name[0] != '.' ? 1 : 0;
-        ::closedir(d);
-    }
-    return n;
-}
 
 // Established TCP connections to `port`.
 int open_connections_to(int port) {
@@ -51,11 +41,11 @@ TEST(SharingUnload, LeavesNoConnectionOpenAndNoThreadRunning) {
         server.start();
         log.records();
         // Until the server's pool of workers has settled.
-        size_t threads = count_threads();
+        size_t threads = qntest::thread_count();
         for (int still = 0, i = 0; still < 5 && i < 200; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            still = count_threads() == threads ? still + 1 : 0;
-            threads = count_threads();
+            still = qntest::thread_count() == threads ? still + 1 : 0;
+            threads = qntest::thread_count();
         }
         void* lib = ::dlopen((qn::platform::executable_dir() + "libquillnet.so").c_str(), RTLD_NOW | RTLD_LOCAL);
         if (lib == nullptr) return std::string("dlopen: ") + ::dlerror();
@@ -77,11 +67,11 @@ TEST(SharingUnload, LeavesNoConnectionOpenAndNoThreadRunning) {
         report << "after clean-up:" << open_connections_to(server.port()) << " ";
         call("quillnet_startup");
         for (const char* path : {"/b", "/plume/device/queryDeviceOrgTree"}) submit(path);
-        report << "open while loaded:" << open_connections_to(server.port()) << " threads:" << count_threads() - threads;
+        report << "open while loaded:" << open_connections_to(server.port()) << " threads:" << qntest::thread_count() - threads;
         ::dlclose(lib);
         const bool unloaded = ::dlopen("libquillnet.so", RTLD_NOW | RTLD_NOLOAD) == nullptr;
         report << "; unloaded:" << unloaded << " open:" << open_connections_to(server.port())
-               << " threads:" << count_threads() - threads;
+               << " threads:" << qntest::thread_count() - threads;
         return report.str();
     }), "0 open:1 after clean-up:0 0 0 open while loaded:1 threads:1; unloaded:1 open:0 threads:0");
 }

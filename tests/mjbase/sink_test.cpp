@@ -21,20 +21,19 @@ using qntest::wait_for_log_line;
 
 namespace {
 
-// "YYYY-MM-DD HH:MM:SS.mmm [tid] [level] text"
+// "YYYY-MM-DD HH:MM:SS.mmm [tid] [level] text": the writer's thread and the text.
 struct Line {
-    std::string time;  // to the second
-    uint32_t tid = 0, level = 0;
+    uint32_t tid = 0;
     std::string text;
 };
 
 // The stamp only: libstdc++ recurses per character, and a long record would
 // overflow a Windows thread's stack.
 Line Parse(const std::string& text) {
-    static const std::regex format(R"((\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)\.\d{3} \[(\d+)\] \[(\d+)\] )");
+    static const std::regex format(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[(\d+)\] \[\d+\] )");
     std::smatch m;
     if (!std::regex_search(text, m, format, std::regex_constants::match_continuous)) return Line{};
-    return Line{m[1], static_cast<uint32_t>(std::stoul(m[2])), static_cast<uint32_t>(std::stoul(m[3])), m.suffix()};
+    return Line{static_cast<uint32_t>(std::stoul(m[1])), m.suffix()};
 }
 
 std::vector<std::string> Lines(const std::string& path) {

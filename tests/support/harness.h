@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -64,6 +65,12 @@ inline std::string in_child(const std::function<std::string()>& body) {
     ::close(out[0]);
     ::waitpid(pid, nullptr, 0);
     return report;
+}
+
+// The threads of this process.
+inline size_t thread_count() {
+    using std::filesystem::directory_iterator;
+    return static_cast<size_t>(std::distance(directory_iterator("/proc/self/task"), directory_iterator()));
 }
 #endif
 

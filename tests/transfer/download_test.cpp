@@ -49,6 +49,7 @@ TEST_F(Download, HttpOutcomes) {
         {quillnet_download_urlfile, "/say?b=<HTML>", false, 1, "<HTML>"},
         {quillnet_download_urlfile_ex2, "/say?s=404&b=gone", false, 0, "gone"},
         {quillnet_download_urlfile_ex2, "/html-later", false, 0, pattern(4096)},
+        {quillnet_download_urlfile, "/say?b=<html>", true, 0, kOld},  // the mark alone
     };
     const auto file = [&](size_t i) { return out_.file("f" + std::to_string(i)); };
     for (size_t i = 0; i < std::size(cases); ++i) {
@@ -75,6 +76,7 @@ TEST_F(Download, HttpOutcomes) {
                      "35 error: " + perform + "[23] != CURLE_OK, url:" + url(5),
                      "35 HTTP url:" + url(9) + " path:" + file(9) + " request failed with code404",
                      "35 " + perform + " != CURLE_OK, " + url(10) + " curl_ret=23",
+                     "35 error: " + perform + "[23] != CURLE_OK, url:" + url(11),
                      "35 error: HTTP url:" + refused + " path:[" + r + "] request failed with code:0",
                      "35 HTTP url:" + refused + " path:" + r + " request failed with code0"}));
 }

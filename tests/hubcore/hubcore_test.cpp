@@ -10,11 +10,6 @@ using mjtest::Ref;
 
 namespace {
 
-PFN_CreateMJObject hub() {
-    static const auto make = reinterpret_cast<PFN_CreateMJObject>(mjtest::module_symbol("hubcore.dll", kFactoryName));
-    return make;
-}
-
 Ref<IMJParamBag> Bag() { return create<IMJParamBag>(CLSID_MJParamBag); }
 
 // "type:value" of `name` in the bag; "-" when it is not there.
@@ -33,7 +28,8 @@ std::string Value(IMJParamBag* bag, const char* name) {
 }
 
 std::pair<result_t, Ref<IHubDocument>> Open(IMJParamBag* bag) {
-    auto factory = create<IHubDocumentFactory>(CLSID_HubDocumentFactory, hub());
+    static const auto hub = reinterpret_cast<PFN_CreateMJObject>(mjtest::module_symbol("hubcore.dll", kFactoryName));
+    auto factory = create<IHubDocumentFactory>(CLSID_HubDocumentFactory, hub);
     IHubDocument* doc = nullptr;
     const result_t status = factory->Open(bag, &doc);
     return {status, Ref<IHubDocument>(doc)};

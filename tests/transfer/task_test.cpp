@@ -66,6 +66,7 @@ TEST_F(Task, ThreadedDownloads) {
     const std::string slow = out_.file("slow");
     const int64_t fd = quillnet_download_urlfile_ex(server_.url("/slow/4000000").c_str(), slow.c_str(), &seen, &record);
     ASSERT_TRUE(eventually([&] { return quillnet_getpos_download_urlfile(fd) > 0; }));
+    EXPECT_EQ(reinterpret_cast<download_info*>(fd)->total_size.load(), 4000000.0);  // as first reported
     EXPECT_EQ(quillnet_stop_download_urlfile(fd), 1);
     EXPECT_LT(seen.data.size(), 4000000u);
     EXPECT_TRUE(read_file(slow) == seen.data);
@@ -155,6 +156,7 @@ TEST_F(Task, AsynchronousPauseResumeAndStop) {
     const std::string target = out_.file("p");
     const int64_t fd = start_asyn(server_.url("/slow/3000000"), target, &seen);
     ASSERT_TRUE(eventually([&] { return quillnet_getpos_download_asyn_urlfile(fd) > 0; }));
+    EXPECT_EQ(reinterpret_cast<asyn_download_info*>(fd)->total_size.load(), 3000000.0);
     EXPECT_EQ(quillnet_control_download_asyn_urlfile(fd, CURLPAUSE_RECV), 1);
     std::this_thread::sleep_for(std::chrono::milliseconds(900));  // a loop turn at most
     const int held = quillnet_getpos_download_asyn_urlfile(fd);

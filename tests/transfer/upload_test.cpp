@@ -147,16 +147,17 @@ TEST_F(Upload, MissingFileAndNoServer) {
     EXPECT_EQ(finish(upload_asyn("http://127.0.0.1:1/a", file, &seen), quillnet_stop_upload_asyn_urlfile, seen), 1);
     EXPECT_TRUE(seen.events == std::vector<int>{TASK_EVENT_DONE} && server_.uploads().empty());
     EXPECT_EQ(quillnet_getpos_upload_urlfile(threaded) + quillnet_getpos_upload_urlfile(refused), 0);
-    const int64_t a = quillnet_upload_asyn_urlfile("http://127.0.0.1:1/a", file.c_str(), "b", 0, 2, 1, "{}", -1, nullptr, nullptr);
-    const auto* ai = reinterpret_cast<qn::transfer::asyn_upload_info*>(a);  // empty copies are none
-    EXPECT_TRUE(ai->body == nullptr && ai->body_len == 0 && ai->param_ex == nullptr && ai->param_ex_len == 0);
-    EXPECT_EQ(quillnet_stop_upload_asyn_urlfile(a), 1);
     const Lines more = logged();
     log.insert(log.end(), more.begin(), more.end());
     EXPECT_EQ(grep(log, "curlcode:"), Lines{"35 CLibcurlWrapper::instance().curl_easy_perform(curl) != "
                                             "CURLE_OK,http://127.0.0.1:1/a%20b curlcode:7"});
     EXPECT_EQ(grep(log, "data.result"), Lines{"35 curl_msg->data.result != CURLE_OK curl_msg->data.result:7"});
     EXPECT_FALSE(grep(log, "30 ultotal == 0").empty());  // before the size of the form is known
+    const int64_t a =
+        quillnet_upload_asyn_urlfile("http://127.0.0.1:1/a", file.c_str(), "b", 0, 2, 1, "{}", -1, nullptr, nullptr);
+    const auto* ai = reinterpret_cast<qn::transfer::asyn_upload_info*>(a);  // empty copies are none
+    EXPECT_TRUE(ai->body == nullptr && ai->body_len == 0 && ai->param_ex == nullptr && ai->param_ex_len == 0);
+    EXPECT_EQ(quillnet_stop_upload_asyn_urlfile(a), 1);
 }
 
 TEST_F(Upload, StopRightAfterStartAndMidway) {

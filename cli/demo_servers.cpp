@@ -1,23 +1,11 @@
 #include "demo_servers.h"
 
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <map>
 #include <vector>
 
-#if !defined(_WIN32)
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
-#endif
+#include "loopback.h"
 
 namespace qn {
 namespace cli {
@@ -118,79 +106,17 @@ DemoFtpServer::~DemoFtpServer() = default;
 
 #else
 
-namespace {
-
-// With `port` 0: a port free right now. Otherwise: whether something
-// accepts connections on it.
-int probe(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    socklen_t len = sizeof(addr);
-    auto* a = reinterpret_cast<sockaddr*>(&addr);
-    int result = 0;
-    if (port != 0) {
-        result = ::connect(fd, a, len) == 0 ? 1 : 0;
-    } else if (::bind(fd, a, len) == 0 && ::getsockname(fd, a, &len) == 0) {
-        result = ntohs(addr.sin_port);
-    }
-    ::close(fd);
-    return result;
-}
-
-// The distribution's interpreter has the pyftpdlib package; another Python
-// on the PATH may not.
-constexpr char kPython[] = "/usr/bin/python3";
-
-}  // namespace
-
 bool DemoHttpServer::listening(int port) {
-    return probe(port) == 1;
+    return qn::platform::loopback_listening(port);
 }
 
 DemoFtpServer::DemoFtpServer(const std::string& root) {
-    port_ = probe(0);
-    std::string args[] = {kPython, "-m", "pyftpdlib", "-i", "127.0.0.1", "-p", std::to_string(port_),
-                          "-d", root, "-u", "demo", "-P", "demo"};
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t quiet;
-    posix_spawn_file_actions_init(&quiet);
-    posix_spawn_file_actions_addopen(&quiet, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&quiet, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int rc = port_ == 0 ? -1 : ::posix_spawn(&pid, kPython, &quiet, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&quiet);
-    if (rc != 0) {
-        problem_ = std::string("cannot start ") + kPython;
-        return;
-    }
-    pid_ = pid;
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (probe(port_) == 1) return;
-        int status = 0;
-        if (::waitpid(pid, &status, WNOHANG) == pid) {
-            pid_ = -1;
-            problem_ = "pyftpdlib ended at once (is python3-pyftpdlib installed?)";
-            return;
-        }
-        std::this_thread::sleep_for(50ms);
-    }
-    problem_ = "pyftpdlib did not accept connections";
+    port_ = qn::platform::free_loopback_port();
+    pid_ = qn::platform::start_ftp_server(root, port_, "demo", "demo", 20, &problem_);
 }
 
 DemoFtpServer::~DemoFtpServer() {
-    if (pid_ <= 0) return;
-    const auto pid = static_cast<pid_t>(pid_);
-    ::kill(pid, SIGTERM);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    qn::platform::stop_child(static_cast<pid_t>(pid_));
 }
 
 #endif

@@ -93,15 +93,10 @@ TEST_F(LoggerInProcess, MissingFileReportsItsPathAndTheDefaultsHold) {
     EXPECT_EQ(log_.records(), Lines{"25 written with defaults"});
 }
 
-TEST_F(LoggerInProcess, EmptyFileReportsTheDefaults) {
-    config_.write("mjlog.dat", "");
-    EXPECT_EQ(report_of_first_use(),
-              "** log_cfg: loglevel=25 DbgViewMode=0 maxLogSize:5242880 maxLogDays:5 [quillnet]\n");
-}
-
 TEST_F(LoggerInProcess, LevelReachesTheSinkAndRecordsAppendWithoutSeparators) {
     config_.write("mjlog.dat", "quillnet@log_level=30\n");
-    EXPECT_NE(report_of_first_use().find("loglevel=30 "), std::string::npos);
+    EXPECT_EQ(report_of_first_use(),
+              "** log_cfg: loglevel=30 DbgViewMode=0 maxLogSize:5242880 maxLogDays:5 [quillnet]\n");
     const char* none = nullptr;
     qn::log::Info() << "dropped below the level" << "\n";
     qn::log::Warn() << "a" << none << std::string("b") << -5 << "\n";

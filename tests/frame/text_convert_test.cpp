@@ -34,18 +34,6 @@ TEST(TextConvert, RoundTripsAndCodePage936) {
     EXPECT_EQ(qn::WideToCp936(W(u"/tmp/\u4e2d\u6587/").c_str()), "/tmp/\xD6\xD0\xCE\xC4/");
 }
 
-TEST(TextConvert, FixedAreaAndHeapGiveTheSameResult) {
-    // 1024 wide characters need 4096 bytes: the fixed area. 1025 do not.
-    for (size_t n : {1023u, 1024u, 1025u, 5000u}) {
-        const mjwstring wide(n, u'\u00e9');
-        std::string expected;
-        for (size_t i = 0; i < n; ++i) expected += "\xC3\xA9";
-        EXPECT_EQ(qn::WideToUtf8(wide), expected) << n;
-        EXPECT_EQ(qn::Utf8ToWide(expected), wide) << n;
-        EXPECT_EQ(qn::WideToCp936(mjwstring(n, u'\u4e2d').c_str()).size(), 2 * n) << n;
-    }
-}
-
 TEST(TextConvert, PiecesConvertAsTheirJoinedText) {
     const std::string big(300000, 'b');  // beyond the reused blocks
     // Pieces, joined as the converter would see them.

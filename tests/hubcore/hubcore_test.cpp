@@ -1,17 +1,5 @@
-// hubcore: its factory, the host call object's user-interface thread and
-// documents. The bags come from the real MJBase, as they do for quillnet;
-// quillnet's own tests use both from many threads.
+// hubcore's documents (the protocol table), with MJBase's bags.
 #include <gtest/gtest.h>
-
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
-
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "../mjbase/mjbase_test.h"
 #include "temp_dir.h"
@@ -21,17 +9,6 @@ using mjtest::create;
 using mjtest::Ref;
 
 namespace {
-
-PFN_CreateMJObject hub() {
-    static const auto make = reinterpret_cast<PFN_CreateMJObject>(mjtest::module_symbol("hubcore.dll", kFactoryName));
-    return make;
-}
-
-void SetUIThread(uint32_t id) {
-    static const auto set =
-        reinterpret_cast<PFN_HubSetUIThreadId>(mjtest::module_symbol("hubcore.dll", kSetUIThreadIdName));
-    if (set != nullptr) set(id);
-}
 
 Ref<IMJParamBag> Bag() { return create<IMJParamBag>(CLSID_MJParamBag); }
 
@@ -50,94 +27,36 @@ std::string Value(IMJParamBag* bag, const char* name) {
     return bag->GetText(name, buffer.data(), &size) == MJ_S_OK ? "2:" + std::string(buffer.data()) : "2:?";
 }
 
-// Asks for the user-interface thread as quillnet does: "ui_tid" in "gdk", the answer in "gdt".
-std::string UIThread() {
-    auto call = create<IHubHostCall>(CLSID_HubHostCall, hub());
-    auto bag = Bag();
-    if (!call || !bag) return "<no objects>";
-    bag->SetText("gdk", "ui_tid");
-    return call->Call("UIThreadId", bag.get()) == MJ_S_OK ? Value(bag.get(), "gdt") : "<failed>";
-}
-
-// Opens a document through a new factory; its answer goes to *status.
-Ref<IHubDocument> Open(IMJParamBag* bag, result_t* status) {
-    auto factory = create<IHubDocumentFactory>(CLSID_HubDocumentFactory, hub());
+std::pair<result_t, Ref<IHubDocument>> Open(IMJParamBag* bag) {
+    static const auto hub = reinterpret_cast<PFN_CreateMJObject>(mjtest::module_symbol("hubcore.dll", kFactoryName));
+    auto factory = create<IHubDocumentFactory>(CLSID_HubDocumentFactory, hub);
     IHubDocument* doc = nullptr;
-    *status = factory ? factory->Open(bag, &doc) : MJ_E_FAIL;
-    return Ref<IHubDocument>(doc);
+    const result_t status = factory->Open(bag, &doc);
+    return {status, Ref<IHubDocument>(doc)};
 }
 
-Ref<IHubDocument> Open(const std::string& path, result_t* status) {
+std::pair<result_t, Ref<IHubDocument>> Open(const std::string& path) {
     auto bag = Bag();
     bag->SetText("file", path.c_str());
-    return Open(bag.get(), status);
+    return Open(bag.get());
 }
 
-// The protocol table as quillnet reads it and one member of each other
-// kind, behind a byte order mark and blanks as Windows editors leave them.
-const std::string kDocument = "\xEF\xBB\xBF\r\n" R"( {"srv:80": "https://", "10.0.0.1:443": "http://",
-  "empty": "", "accent": "caf\u00e9", "port": 8080, "far": -9000000000, "ratio": 0.25, "on": true,
-  "off": false, "nothing": null, "list": ["a", 1], "nested": {"inner": "x"}} )" "\r\n";
-
-// What each member of kDocument becomes in a bag: "-" for nothing a bag can
-// hold, or no such member (a failure, the bag untouched).
-const std::pair<const char*, std::string> kMembers[] = {
-    {"srv:80", "2:https://"}, {"10.0.0.1:443", "2:http://"}, {"empty", "2:"}, {"accent", "2:caf\xC3\xA9"},
-    {"port", "1:8080"}, {"far", "1:-9000000000"}, {"ratio", "3:0.250000"}, {"on", "4:1"}, {"off", "4:0"},
-    {"nothing", "-"}, {"list", "-"}, {"nested", "-"}, {"inner", "-"}, {"SRV:80", "-"}, {"srv", "-"}};
-
-TEST(HubFactory, MakesCountedObjectsAndRefusesOtherClasses) {
-    ASSERT_NE(hub(), nullptr);
-    for (const MJCLSID* clsid : {&CLSID_HubHostCall, &CLSID_HubDocumentFactory}) {
-        void* object = nullptr;
-        ASSERT_EQ(hub()(clsid, &object), MJ_S_OK);
-        EXPECT_EQ(static_cast<IMJObject*>(object)->AddRef(), 2u);
-        EXPECT_EQ(static_cast<IMJObject*>(object)->Release(), 1u);
-        EXPECT_EQ(static_cast<IMJObject*>(object)->Release(), 0u);
-    }
-    EXPECT_EQ(hub()(&CLSID_HubHostCall, nullptr), MJ_E_POINTER);
-    for (const MJCLSID* clsid : {&CLSID_MJParamBag, static_cast<const MJCLSID*>(nullptr)}) {
-        void* out = &out;
-        EXPECT_EQ(hub()(clsid, &out), MJ_E_NOTIMPL);
-        EXPECT_EQ(out, nullptr);
-    }
-}
-
-// (quillnet's timed perform test registers a thread of its own and reads
-// the marks that follow.)
-TEST(HubHostCall, UIThreadIdIsTheMainThreadUnlessOneIsRegistered) {
-    // Not through the platform layer hubcore uses: on Linux the main thread's
-    // id is the process id; on Windows, gtest runs the tests on it.
-#if defined(_WIN32)
-    const std::string main_thread = "2:" + std::to_string(::GetCurrentThreadId());
-#else
-    const std::string main_thread = "2:" + std::to_string(::getpid());
-#endif
-    std::string seen;
-    std::thread([&] { seen = UIThread(); }).join();
-    EXPECT_EQ(seen, main_thread);  // asked from a worker: still the main thread
-    SetUIThread(4294967295u);
-    EXPECT_EQ(UIThread(), "2:4294967295");
-    SetUIThread(0);  // no thread: back to the default
-    EXPECT_EQ(UIThread(), main_thread);
-
-    auto call = create<IHubHostCall>(CLSID_HubHostCall, hub());
-    auto bag = Bag();
-    bag->SetText("gdt", "untouched");
-    for (const char* other : {"UIThreadID", "HttpHead", ""}) EXPECT_EQ(call->Call(other, bag.get()), MJ_E_NOTIMPL);
-    EXPECT_EQ(Value(bag.get(), "gdt"), "2:untouched");
-    EXPECT_EQ(call->Call(nullptr, bag.get()), MJ_E_POINTER);
-    EXPECT_EQ(call->Call("UIThreadId", nullptr), MJ_E_POINTER);
-    EXPECT_EQ(call->Notify("HttpHead", nullptr, nullptr), MJ_S_OK);
-}
+}  // namespace
 
 TEST(HubDocument, ScalarMembersLandInTheBagWithTheirTypes) {
+    // One member of each kind behind a byte order mark and blanks.
     qntest::TempDir dir;
-    result_t status = -1;
-    auto doc = Open(dir.write("\xE9\x85\x8D\xE7\xBD\xAE/Protocol.json", kDocument), &status);  // 配置/
+    auto [status, doc] = Open(dir.write("\xE9\x85\x8D\xE7\xBD\xAE/Protocol.json", "\xEF\xBB\xBF\r\n" R"( {"srv:80":
+        "https://", "10.0.0.1:443": "http://", "empty": "", "accent": "caf\u00e9", "port": 8080, "far": -9000000000,
+        "ratio": 0.25, "on": true, "off": false, "nothing": null, "list": ["a", 1], "nested": {"inner": "x"}} )" "\r\n"));
     ASSERT_TRUE(doc);
     EXPECT_EQ(status, MJ_S_OK);
-    for (const auto& [key, expected] : kMembers) {
+    // "-": a failure, the bag untouched.
+    const std::pair<const char*, std::string> members[] = {
+        {"srv:80", "2:https://"}, {"10.0.0.1:443", "2:http://"}, {"empty", "2:"}, {"accent", "2:caf\xC3\xA9"},
+        {"port", "1:8080"}, {"far", "1:-9000000000"}, {"ratio", "3:0.250000"}, {"on", "4:1"}, {"off", "4:0"},
+        {"nothing", "-"}, {"list", "-"}, {"nested", "-"}, {"inner", "-"}, {"SRV:80", "-"}, {"srv", "-"}};
+    for (const auto& [key, expected] : members) {
         auto bag = Bag();
         EXPECT_EQ(doc->Get(key, bag.get()), expected == "-" ? MJ_E_FAIL : MJ_S_OK) << key;
         EXPECT_EQ(Value(bag.get(), key), expected) << key;
@@ -155,26 +74,15 @@ TEST(HubDocument, MissingOrBrokenFilesGiveEmptyDocuments) {
     };
     std::vector<std::string> paths = {dir.file("missing.json"), dir.path()};  // no file, a folder
     for (const std::string& content : broken) paths.push_back(dir.write(std::to_string(paths.size()), content));
-    auto no_name = Bag();
-    auto not_text = Bag();
+    auto no_name = Bag(), not_text = Bag();
     not_text->SetInt("file", 1, MJ_PARAM_INT);
-    // A document all the same, which answers nothing.
-    const auto expect_empty = [](const Ref<IHubDocument>& doc, result_t status, result_t expected) {
-        EXPECT_EQ(status, expected);
-        ASSERT_TRUE(doc);
-        EXPECT_EQ(doc->Get("srv:80", Bag().get()), MJ_E_FAIL);
-    };
-    result_t status = MJ_S_OK;
-    for (const std::string& path : paths) {
-        SCOPED_TRACE(path);
-        const auto doc = Open(path, &status);
-        expect_empty(doc, status, MJ_E_FAIL);
-    }
-    // No file name, one that is not text, no bag.
-    for (IMJParamBag* bag : {no_name.get(), not_text.get(), static_cast<IMJParamBag*>(nullptr)}) {
-        const auto doc = Open(bag, &status);
-        expect_empty(doc, status, bag != nullptr ? MJ_E_FAIL : MJ_E_POINTER);
+    std::vector<std::pair<result_t, Ref<IHubDocument>>> opened;
+    for (const std::string& path : paths) opened.push_back(Open(path));
+    for (IMJParamBag* bag : {no_name.get(), not_text.get(), static_cast<IMJParamBag*>(nullptr)}) opened.push_back(Open(bag));
+    // A document all the same, answering nothing.
+    for (size_t i = 0; i < opened.size(); ++i) {
+        EXPECT_EQ(opened[i].first, i + 1 < opened.size() ? MJ_E_FAIL : MJ_E_POINTER) << i;
+        ASSERT_TRUE(opened[i].second) << i;
+        EXPECT_EQ(opened[i].second->Get("srv:80", Bag().get()), MJ_E_FAIL) << i;
     }
 }
-
-}  // namespace

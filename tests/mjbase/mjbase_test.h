@@ -1,5 +1,4 @@
-// What the host module tests share: modules loaded from beside the test
-// executable the way quillnet loads them, counted references, UTF-16 texts.
+// Host modules loaded from beside the executable, references, UTF-16 texts.
 #ifndef QN_TEST_MJBASE_TEST_H
 #define QN_TEST_MJBASE_TEST_H
 
@@ -15,12 +14,10 @@ namespace mjtest {
 struct Releaser {
     void operator()(mj::IMJObject* object) const { object->Release(); }
 };
-// Holds one reference; release() gives it up without releasing it.
 template <class T>
 using Ref = std::unique_ptr<T, Releaser>;
 
-// `symbol` of the module `windows_name` beside the executable, which stays
-// loaded for good; null when either is missing.
+// The module stays loaded for good; null when either is missing.
 inline void* module_symbol(const char* windows_name, const char* symbol) {
     const std::string path = qn::platform::executable_dir() + qn::platform::module_file_name(windows_name);
     return qn::platform::find_symbol(qn::platform::load_module_path(path), symbol);
@@ -38,8 +35,7 @@ Ref<T> create(const mj::MJCLSID& clsid, mj::PFN_CreateMJObject factory = mjbase(
     return Ref<T>(static_cast<T*>(object));
 }
 
-// Test texts are u"" literals, or ASCII (temporary paths, numbers); on
-// Windows mj::wchar is wchar_t of the same width.
+// From u"" literals or ASCII.
 using wstring = std::basic_string<mj::wchar>;
 inline wstring W(const std::u16string& s) { return wstring(s.begin(), s.end()); }
 inline wstring W(const std::string& ascii) { return wstring(ascii.begin(), ascii.end()); }

@@ -1,29 +1,31 @@
-// The receive buffer, the option document and the export guard from the
-// inside: the growth rule of on_curl_recv_data at its edges,
-// json_object_get_field_int, the Digest mode of the header procedure against
-// a server that asks for Digest credentials, and what the guard lets through.
+// From the inside: the growth rule of on_curl_recv_data at its edges,
+// json_object_get_field_int, and the roads the library takes when the
+// loaded engine lacks parts of its interface (curl_multi_poll, multi
+// handles, any way of restricting the protocols). Those engines are made
+// from the real one by changing single entries of the binding.
 #include <gtest/gtest.h>
 
 #include <json-c/json.h>
 
-#include <algorithm>
+#include <chrono>
 #include <climits>
+#include <cstdarg>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "api/export_guard.h"
 #include "curl/libcurl_wrapper.h"
-#include "curl/transfer.h"
-#include "file_server.h"
+#include "http_server.h"
 #include "log_file.h"
+#include "quillnet.h"
 #include "raw_http_server.h"
 #include "submit/param_doc.h"
 #include "submit/recv_data.h"
+#include "submit_helpers.h"
 #include "temp_dir.h"
 
-using qntest::RawConnection;
-using qntest::RawHttpServer;
 using Lines = std::vector<std::string>;
 
 namespace {
@@ -42,7 +44,7 @@ protected:
 
 }  // namespace
 
-TEST(ReceiveBuffer, GrowsByDoublingUntilTheChunkAndItsTerminatorFit) {
+TEST_F(Internals, ReceiveBufferGrowsByDoublingAndRefusesWhatItCannotHold) {
     // {bytes in all, bytes per call, size of a member, capacity after}:
     // libcurl's pieces; one byte short of the free space (fits with its
     // terminator); exactly the free space (doubles first); more than one
@@ -67,12 +69,8 @@ TEST(ReceiveBuffer, GrowsByDoublingUntilTheChunkAndItsTerminatorFit) {
         EXPECT_EQ(r.data->buf[k.total], '\0');
         EXPECT_TRUE(std::string(r.data->buf, k.total) == body);
     }
-}
-
-TEST_F(Internals, ReceiveBufferRefusalsAbortTheTransferAndKeepTheBuffer) {
     RecvData r;
     char one = 'x';  // not "byte": the Windows headers declare that type
-    ASSERT_EQ(on_curl_recv_data(&one, 1, 1, r.data), 1u);
     EXPECT_EQ(on_curl_recv_data(nullptr, 1, 1, r.data), 0u);
     EXPECT_EQ(on_curl_recv_data(&one, 1, 1, nullptr), 0u);
     // The doubling past the signed 32-bit range counts as a failed
@@ -83,86 +81,134 @@ TEST_F(Internals, ReceiveBufferRefusalsAbortTheTransferAndKeepTheBuffer) {
     r.data->length = 1677721600 - 8;
     char chunk[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     EXPECT_EQ(on_curl_recv_data(chunk, 1, sizeof(chunk), r.data), 0u);
-    EXPECT_EQ(r.data->capacity, 1677721600);
-    EXPECT_EQ(r.data->length, 1677721600 - 8);
-    EXPECT_EQ(r.data->buf, real_buf);
+    EXPECT_TRUE(r.data->capacity == 1677721600 && r.data->length == 1677721600 - 8 && r.data->buf == real_buf);
     r.data->capacity = 102400;
-    r.data->length = 1;
+    r.data->length = 0;
     EXPECT_EQ(log_.records(), (Lines{"35 on_curl_recv_data -- ptr == NULL", "35 on_curl_recv_data -- stream == NULL",
                                      "35 on_curl_recv_data-- on_curl_recv_data"}));
 }
 
+// What no export makes happen on demand: an exception other than a failed
+// allocation, turned into the failure value and its line.
+TEST_F(Internals, ExportGuardLogsWhatEscapes) {
+    EXPECT_EQ(qn::api::guarded("quillnet_x", -1, []() -> int { throw std::runtime_error("broken"); }), -1);
+    EXPECT_EQ(qn::api::guarded("quillnet_y", 0, []() -> int { throw 42; }), 0);
+    EXPECT_EQ(log_.records(), (Lines{"35 quillnet_x: broken", "35 quillnet_y: unknown exception"}));
+}
+
 TEST(OptionDocument, FieldIntTakesIntegersOnly) {
-    json_object* obj = json_tokener_parse(
-        R"({"time_out": 30, "neg": -4, "dbl": 1.5, "str": "30", "yes": true, "nul": null,
-            "big": 99999999999, "small": -99999999999, "arr": [1]})");
+    json_object* obj = json_tokener_parse(R"({"time_out": 30, "neg": -4, "dbl": 1.5, "str": "30", "yes": true,
+                                              "nul": null, "big": 99999999999, "small": -99999999999, "arr": [1]})");
     ASSERT_NE(obj, nullptr);
-    const std::pair<const char*, int> cases[] = {
-        {"time_out", 30}, {"neg", -4}, {"missing", 7}, {"dbl", 7},        {"str", 7},
-        {"yes", 7},       {"nul", 7},  {"arr", 7},     {"big", INT_MAX}, {"small", INT_MIN}};
+    const std::pair<const char*, int> cases[] = {{"time_out", 30}, {"neg", -4}, {"missing", 7}, {"dbl", 7},
+                                                 {"str", 7},       {"yes", 7},  {"nul", 7},     {"arr", 7},
+                                                 {"big", INT_MAX}, {"small", INT_MIN}};
     for (const auto& [key, want] : cases) EXPECT_EQ(json_object_get_field_int(obj, key, 7), want) << key;
     EXPECT_EQ(json_object_get_field_int(nullptr, "time_out", 7), 7);
     EXPECT_EQ(json_object_get_field_int(json_object_object_get(obj, "arr"), "time_out", 7), 7);
     json_object_put(obj);
-
     for (const char* absent : {static_cast<const char*>(nullptr), "not json", "{}"}) {
         EXPECT_EQ(qn::submit::param_ex_time_out(absent), 20000);
     }
     EXPECT_EQ(qn::submit::param_ex_time_out(R"({"time_out": 45, "headers": []})"), 45);
 }
 
-TEST(OptionDocument, DigestModeKeepsCredentialsOffTheHeaderList) {
-    CLibcurlWrapper& api = CLibcurlWrapper::instance();
-    const char* const doc = R"({"headers":["X-A: 1", 42, "auth_digest", "auth_digestX: 2",
-                                "Auth_digest:c:d", "auth_digest:user:pa:ss", "X-B: 3"]})";
-    // The lines named exactly "auth_digest" set the credentials instead
-    // (after the first colon; the last one wins).
-    qn::curl::Transfer transfer;
-    CURL* curl = transfer.easy();
-    ASSERT_NE(curl, nullptr);
-    ASSERT_EQ(qn::submit::add_param_ex_headers(doc, transfer.headers(), qn::submit::AuthDigestMode::kDigestCredentials,
-                                               curl),
-              qn::submit::ParamDocOutcome::kOk);
-    Lines lines;
-    for (const curl_slist* l = transfer.headers().get(); l != nullptr; l = l->next) lines.push_back(l->data);
-    EXPECT_EQ(lines, (Lines{"X-A: 1", "42", "auth_digestX: 2", "Auth_digest:c:d", "X-B: 3"}));
+namespace {
 
-    if (!qntest::libcurl_answers_digest()) GTEST_SKIP() << "Digest through SSPI: not in Wine";
-    // The credentials drive a real Digest exchange.
-    RawHttpServer server([](RawConnection& c) {
-        c.send(!c.request().header("Authorization").empty()
-                   ? RawHttpServer::response(200, "in")
-                   : RawHttpServer::response(401, "", {"WWW-Authenticate: Digest realm=\"qn\", nonce=\"abc\", qop=\"auth\""}));
-    });
-    server.start();
-    const std::string url = server.url("/private");
-    RecvData r;
-    qn::curl::RequestOptions options;
-    options.url = url.c_str();
-    options.timeout = 20;
-    options.write_function = &on_curl_recv_data;
-    options.write_data = r.data;
-    qn::curl::setup_request(curl, options);
-    transfer.use_headers();
-    EXPECT_EQ(api.curl_easy_perform(curl), CURLE_OK);
-    EXPECT_STREQ(r.data->buf, "in");
-    const auto requests = server.requests();
-    ASSERT_EQ(requests.size(), 2u);
-    const std::string auth = requests[1].header("Authorization");
-    EXPECT_EQ(auth.rfind("Digest username=\"user\", realm=\"qn\"", 0), 0u) << auth;
+// A server that answers a POST with its body at once, or after 300 ms
+// (/late), or not at all (/never).
+class Engine : public Internals {
+protected:
+    void SetUp() override {
+        Internals::SetUp();
+        ASSERT_EQ(quillnet_startup(), 1);
+        server_.start();
+    }
+    void TearDown() override {
+        server_.stop();
+        quillnet_cleanup();
+    }
+    std::string submit(const std::string& path, const std::string& body, int timeout = 10) {
+        qntest::Body b;
+        const int r = quillnet_submit_ex(server_.url(path).c_str(), timeout, body.c_str(), 0, &b.ptr, &b.len);
+        return std::to_string(r) + " " + b.str();
+    }
+    // The answers to every kind of request, one after another.
+    void expect_every_answer() {
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(submit("/now", "q" + std::to_string(i)), "0 q" + std::to_string(i));
+        EXPECT_EQ(submit("/late", "slow"), "0 slow");
+        EXPECT_EQ(submit("/never", "none", 1), "-1 ");
+        const Lines failed = log_.records("] != CURLE_OK");
+        ASSERT_EQ(failed.size(), 1u);
+        EXPECT_NE(failed[0].find("[" + std::to_string(CURLE_OPERATION_TIMEDOUT) + "]"), std::string::npos);
+    }
+    qntest::RawHttpServer server_{[](qntest::RawConnection& c) {
+        const std::string target = c.request().target();
+        // (The server takes one connection at a time: one that is never
+        // answered is closed after its client gave up.)
+        std::this_thread::sleep_for(std::chrono::milliseconds(target == "/never" ? 1500 : target == "/late" ? 300 : 0));
+        if (target != "/never") c.send(qntest::RawHttpServer::response(200, c.request().body));
+    }};
+};
+
+CURLcode (*g_real_setopt)(CURL*, CURLoption, ...) = nullptr;
+bool g_names_known = true;  // CURLOPT_PROTOCOLS_STR and its redirect twin (libcurl 7.85 on)
+bool g_masks_known = true;  // CURLOPT_PROTOCOLS and its redirect twin
+
+// curl_easy_setopt of an engine that may not know the ways of restricting
+// the protocols; every other option goes to the real one.
+CURLcode setopt_without_protocols(CURL* curl, CURLoption option, ...) {
+    std::va_list args;
+    va_start(args, option);
+    CURLcode result = CURLE_UNKNOWN_OPTION;
+    const bool names = option == CURLOPT_PROTOCOLS_STR || option == CURLOPT_REDIR_PROTOCOLS_STR;
+    const bool masks = option == CURLOPT_PROTOCOLS || option == CURLOPT_REDIR_PROTOCOLS;
+    if (names ? g_names_known : masks ? g_masks_known : true) {
+        if (option < CURLOPTTYPE_OBJECTPOINT) {
+            result = g_real_setopt(curl, option, va_arg(args, long));
+        } else if (option >= CURLOPTTYPE_OFF_T && option < CURLOPTTYPE_BLOB) {
+            result = g_real_setopt(curl, option, va_arg(args, curl_off_t));
+        } else {
+            result = g_real_setopt(curl, option, va_arg(args, void*));
+        }
+    }
+    va_end(args);
+    return result;
 }
 
-TEST_F(Internals, ExportGuardTurnsExceptionsIntoTheFailureValueButLetsLoadFailuresThrough) {
-    EXPECT_EQ(qn::api::guarded("quillnet_x", -1, []() -> int { throw std::bad_alloc(); }), -1);
-    EXPECT_EQ(qn::api::guarded("quillnet_y", 0, []() -> int { throw std::system_error(EAGAIN, std::generic_category()); }),
-              0);
-    EXPECT_EQ(qn::api::guarded("quillnet_z", -1, []() -> int { throw 42; }), -1);
-    EXPECT_EQ(qn::api::guarded("quillnet_ok", -1, [] { return 7; }), 7);
-    EXPECT_THROW(qn::api::guarded("quillnet_startup", 0, []() -> int { throw CLibcurlLoadError("Failed to load libcurl"); }),
-                 std::runtime_error);
-    const Lines records = log_.records();
-    ASSERT_EQ(records.size(), 3u);
-    EXPECT_EQ(records[0], "35 quillnet_x: out of memory");
-    EXPECT_EQ(records[1].rfind("35 quillnet_y: ", 0), 0u) << records[1];
-    EXPECT_EQ(records[2], "35 quillnet_z: unknown exception");
+}  // namespace
+
+// Without curl_multi_poll the kept multi handles wait with curl_multi_wait.
+TEST_F(Engine, WithoutMultiPoll) {
+    CLibcurlWrapper::instance().curl_multi_poll = nullptr;
+    expect_every_answer();
+}
+
+// Without a multi handle, or with one that refuses the transfer, a request
+// runs through curl_easy_perform.
+TEST_F(Engine, WithoutMultiHandles) {
+    CLibcurlWrapper& curl = CLibcurlWrapper::instance();
+    const auto multi_init = curl.curl_multi_init;
+    curl.curl_multi_init = []() -> CURLM* { return nullptr; };
+    expect_every_answer();
+    curl.curl_multi_init = multi_init;
+    curl.curl_multi_add_handle = [](CURLM*, CURL*) { return CURLM_OUT_OF_MEMORY; };
+    expect_every_answer();
+}
+
+// An engine that knows only the protocol masks (before 7.85) is restricted
+// with them; one that knows no way of restricting them gets no URL, so
+// nothing is sent.
+TEST_F(Engine, ProtocolsRestrictedOrNothingSent) {
+    g_real_setopt = CLibcurlWrapper::instance().curl_easy_setopt;
+    CLibcurlWrapper::instance().curl_easy_setopt = &setopt_without_protocols;
+    g_names_known = false;
+    EXPECT_EQ(submit("/now", "masks"), "0 masks");
+    qntest::Body b;
+    const std::string gopher = "gopher://127.0.0.1:" + std::to_string(server_.port()) + "/";
+    EXPECT_EQ(quillnet_submit_ex(gopher.c_str(), 10, "q", 0, &b.ptr, &b.len), -1);
+    g_masks_known = false;
+    EXPECT_EQ(submit("/now", "none"), "-1 ");
+    EXPECT_EQ(server_.accepted(), 1);
+    EXPECT_EQ(log_.records("protocols cannot"), Lines{"35 protocols cannot be restricted, request not sent"});
 }

@@ -16,12 +16,10 @@
 #include <vector>
 
 #include "ftp_server.h"
+#include "harness.h"
 #include "http_server.h"
-#include "log_file.h"
-#include "quillnet.h"
 #include "raw_http_server.h"
 #include "submit_helpers.h"
-#include "temp_dir.h"
 
 using qntest::Body;
 using qntest::Form;
@@ -60,18 +58,13 @@ void answer(RawConnection& c) {
     }
 }
 
-class Submit : public ::testing::Test {
+class Submit : public qntest::LibraryTest {
 protected:
     void SetUp() override {
-        qntest::use_config_dir(config_.path());
-        ASSERT_EQ(quillnet_startup(), 1);
+        LibraryTest::SetUp();
         server_.start();
         param_ = {0, static_cast<int>(sizeof(param_)), nullptr, 10, "body", 0, 2, 1};
         param_ex_.size = static_cast<int>(sizeof(param_ex_));
-    }
-    void TearDown() override {
-        server_.stop();
-        quillnet_cleanup();
     }
 
     std::string url(const std::string& path) const { return server_.url(path); }
@@ -90,21 +83,8 @@ protected:
         const RawRequest r = last();
         return r.method() + " " + r.header("Content-Type") + " " + r.body;
     }
-    // The records since the last look, without those every request writes:
-    // the timed perform's span and dump lines and the rewriter's first line.
-    Lines notes() {
-        Lines out;
-        for (const std::string& r : log_.records()) {
-            if (r.find("] perform ret:") == std::string::npos && r.find(" == Req:") == std::string::npos &&
-                r.find("strConfigFilePath:") == std::string::npos) {
-                out.push_back(r);
-            }
-        }
-        return out;
-    }
+    Lines notes() { return log_.notes(); }
 
-    qntest::TempDir config_;
-    qntest::LogReader log_{config_.path()};
     RawHttpServer server_{answer};
     QuillnetSubmitParam param_{};  // a valid pair of versioned records, save the URL and outputs
     QuillnetSubmitParamEx param_ex_{};
@@ -138,16 +118,15 @@ TEST_F(Submit, AnswersOfEveryStatusAndSizeComeBackWholeAndTerminated) {
     Body basic;
     EXPECT_EQ(quillnet_submit(url("/ok").c_str(), 10, nullptr, 1, &basic.ptr), 0);
     EXPECT_STREQ(basic.ptr, "ok");
-}
 
-TEST_F(Submit, CachedPathAsksTheServerOncePerQuestion) {
+    // A cached path asks the server once per question.
     Body one, again, other;
+    const size_t asked = server_.requests().size();
     ASSERT_EQ(quillnet_submit_ex(url(kTree).c_str(), 10, "{\"org\":1}", 0, &one.ptr, &one.len), 0);
     ASSERT_EQ(quillnet_submit_ex(url(kTree).c_str(), 10, "{\"org\":1}", 0, &again.ptr, &again.len), 0);
     ASSERT_EQ(quillnet_submit_ex(url(kTree).c_str(), 10, "{}", 0, &other.ptr, &other.len), 0);
     EXPECT_EQ(one.str() + again.str() + other.str(), "tree1tree1tree2");
-    EXPECT_EQ(server_.requests().size(), 2u);
-    EXPECT_EQ(log_.records("by catch"), Lines{"25 by catch == Req:{\"org\":1} Rep:tree1"});
+    EXPECT_EQ(server_.requests().size() - asked, 2u);
 }
 
 TEST_F(Submit, TransferFailuresKeepTheCallersBufferAndAreLoggedPerFamily) {
@@ -177,60 +156,6 @@ TEST_F(Submit, TransferFailuresKeepTheCallersBufferAndAreLoggedPerFamily) {
                          " content:body-text",
                      kFailed + std::to_string(CURLE_OPERATION_TIMEDOUT) + "] != CURLE_OK, url:" + gone + " content:",
                      refused + "," + gone + ",text", refused + ", url:" + gone}));
-}
-
-TEST_F(Submit, ArgumentChecksFailBeforeAnyTrafficWithTheirOwnRecord) {
-    const char* const u = "http://127.0.0.1:1/";
-    Body body;
-    int len = 7;
-    char** buf = &body.ptr;
-    Form form;
-    web_data no_header{};
-    using P = QuillnetSubmitParam;
-    using E = QuillnetSubmitParamEx;
-    param_.url = u;
-    param_ex_.ret_buf = buf;
-    param_ex_.ret_buf_len = &len;
-    auto common = [&](std::function<void(P&, E&)> change) {
-        return [=]() mutable {
-            P p = param_;
-            E e = param_ex_;
-            change(p, e);
-            return quillnet_submit_common(&p, &e);
-        };
-    };
-    const std::string cookie = "30 cookie_buf == NULL || cookie_buf_len == NULL";
-    const std::string no_form = "25 web_data == NULL || web_data->header == NULL";
-    const std::pair<std::function<int()>, std::string> checks[] = {
-        {[&] { return quillnet_submit_ex(nullptr, 10, "x", 0, buf, &len); }, "25 url == NULL"},
-        {[&] { return quillnet_submit_ex(u, -1, "x", 0, buf, &len); }, "25 timeout < 0"},
-        {[&] { return quillnet_submit(nullptr, 10, "x", 0, buf); }, "25 url == NULL"},
-        {[&] { return quillnet_submit_ex4(nullptr, 10, "", 0, 2, 1, nullptr, buf, &len); }, "30 url == NULL"},
-        {[&] { return quillnet_submit_ex4(u, -3, "", 0, 2, 1, nullptr, buf, &len); }, "30 timeout < 0"},
-        {[&] { return quillnet_submit_ex6(u, 10, "", 0, 1, 1, nullptr, buf, &len, nullptr, nullptr, 1, nullptr, &len); },
-         cookie},
-        {[&] { return quillnet_submit_multipart(nullptr, 10, form.get(), 0, buf, &len); }, "25 url == NULL"},
-        {[&] { return quillnet_submit_multipart(u, -1, form.get(), 0, buf, &len); }, "25 timeout < 0"},
-        {[&] { return quillnet_submit_multipart(u, 10, nullptr, 0, buf, &len); }, no_form},
-        {[&] { return quillnet_submit_multipart_ex(u, 10, &no_header, 0, nullptr, buf, &len); }, no_form},
-        {[&] { return quillnet_submit_common(nullptr, &param_ex_); }, "30 param == NULL"},
-        {[&] { return quillnet_submit_common(&param_, nullptr); }, "30 param_ex == NULL"},
-        {common([](P& p, E&) { p.url = nullptr; }), "30 param->url == NULL"},
-        {common([](P& p, E&) { p.timeout = -1; }), "30 timeout < 0"},
-        {common([](P&, E& e) { e.need_get_cookie = 1; }), cookie},
-        {common([](P& p, E&) { p.version = 1; }), "35 not support version:1 cur support version :0"},
-        {common([](P& p, E&) { p.version = -2; }), "30 param->version < 0"},
-        {common([](P& p, E&) { p.size = sizeof(E); }), "30 param->size != sizeof(QuillnetSubmitParam)"},
-        {common([](P&, E& e) { e.size = sizeof(P); }), "30 param_ex->size != sizeof(QuillnetSubmitParamEx)"},
-    };
-    for (const auto& [call, record] : checks) {
-        SCOPED_TRACE(record);
-        EXPECT_EQ(call(), -1);
-        EXPECT_EQ(notes(), Lines{record});
-    }
-    EXPECT_EQ(body.ptr, nullptr);
-    EXPECT_EQ(len, 7);  // nothing was attempted
-    EXPECT_TRUE(server_.requests().empty());
 }
 
 TEST_F(Submit, MethodAndContentTypeCodes) {
@@ -398,96 +323,21 @@ TEST_F(Submit, CookiesReceivedAndSent) {
     EXPECT_EQ(notes(), Lines{"25 ---------------need_set_cookie:---------------sid=abc; l=en"});
 }
 
-TEST_F(Submit, OverHttps) {
+// The curve list reaches the TLS layer (the certificate is not verified).
+TEST_F(Submit, TlsCurves) {
 #if !defined(CPPHTTPLIB_OPENSSL_SUPPORT)
     GTEST_SKIP() << "no TLS test server in this build (cpp-httplib without OpenSSL)";
 #endif
-    qntest::HttpsServer tls(config_.path());
-    tls.server().Post("/t", [](const httplib::Request& req, httplib::Response& res) {
-        res.set_content("tls:" + req.body, "text/plain");
-    });
+    qntest::HttpServer tls(config_.path());
+    tls.server().Post("/t", [](const httplib::Request& req, httplib::Response& res) { res.set_content(req.body, "text/plain"); });
     tls.start();
-    const std::string https_url = tls.url("/t");
-    const std::string http_url = "http://127.0.0.1:" + std::to_string(tls.port()) + "/t";
-    // The table sends plain-HTTP URLs for this port over HTTPS.
-    config_.write("Resource/Protocol.json", "{\"127.0.0.1:" + std::to_string(tls.port()) + "\": \"https://\"}");
-
-    // The curve list reaches the TLS layer; these submits do not verify
-    // the self-signed certificate.
-    auto ex7 = [&](const char* curves, Body&& b = Body()) {
-        const int r = quillnet_submit_ex7(https_url.c_str(), 10, "hello", 0, 2, 1, nullptr, &b.ptr, &b.len, nullptr,
-                                          nullptr, 0, nullptr, nullptr, nullptr, curves);
-        return std::to_string(r) + " " + b.str();
-    };
-    EXPECT_EQ(ex7("P-256"), "0 tls:hello");
-    EXPECT_EQ(ex7("no-such-curve"), "-1 ");
+    for (const char* curves : {"P-256", "no-such-curve"}) {
+        Body b;
+        EXPECT_EQ(quillnet_submit_ex7(tls.url("/t").c_str(), 10, "hello", 0, 2, 1, nullptr, &b.ptr, &b.len, nullptr, nullptr,
+                                      0, nullptr, nullptr, nullptr, curves),
+                  curves[0] == 'P' ? 0 : -1);
+        EXPECT_EQ(b.str(), curves[0] == 'P' ? "hello" : "");
+    }
     EXPECT_EQ(log_.records("need_ssl_ec_curves").size(), 2u);
-
-    // ex5 rewrites the plain URL by the table; the versioned submit uses it
-    // as given and speaks plain HTTP to the TLS port.
-    Body rewritten, plain, multipart;
-    ASSERT_EQ(quillnet_submit_ex5(http_url.c_str(), 10, "body", 0, 2, 1, nullptr, &rewritten.ptr, &rewritten.len,
-                                  nullptr, nullptr),
-              0);
-    EXPECT_EQ(rewritten.str(), "tls:body");
-    param_.url = http_url.c_str();
-    param_ex_.ret_buf = &plain.ptr;
-    EXPECT_EQ(quillnet_submit_common(&param_, &param_ex_), -1);
-
-    // The multipart submit leaves the certificate checks on.
-    Form form;
-    EXPECT_EQ(quillnet_submit_multipart(https_url.c_str(), 10, form.add(1, "k", "v").get(), 0, &multipart.ptr,
-                                        &multipart.len),
-              -1);
-    EXPECT_EQ(tls.requests().size(), 2u);
 }
 
-TEST_F(Submit, NameOnlyFtpListing) {
-    qntest::TempDir root;
-    root.write("alpha.txt", "a");
-    root.write("sub/inner.txt", "c");
-    qntest::FtpServer ftp(root.path());
-    ASSERT_TRUE(ftp.start());
-    Body body;
-    ASSERT_EQ(quillnet_submit_ex2(ftp.url("/").c_str(), 20, nullptr, 0, 6, &body.ptr, &body.len), 0);
-    Lines names;
-    std::istringstream listing(body.str());
-    for (std::string name; std::getline(listing, name, '\n');) names.push_back(name.substr(0, name.find('\r')));
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (Lines{"alpha.txt", "sub"})) << body.str();
-}
-
-TEST_F(Submit, MultipartPartsAsTheServerParsesThem) {
-    qntest::HttpServer server;
-    httplib::MultipartFormDataMap parts;
-    server.server().Post("/up", [&](const httplib::Request& req, httplib::Response& res) {
-        parts = req.files;
-        res.set_content("stored", "text/plain");
-    });
-    server.start();
-    // Unknown kinds are skipped; the file kinds carry zero bytes.
-    const std::string binary("\x00\x01zero\x00inside\xff\x00", 14);
-    const std::string zeros("\x00\x00\x00", 3);
-    Form form;
-    form.add(WEB_PART_FIELD_TYPED, "title", "hello world").add(2, "two", "x");
-    form.add(WEB_PART_FIELD, "plain", "just text").add(3, "three", "y");
-    form.add(WEB_PART_FILE, "a.bin", binary).add(99, "99", "w");
-    form.add(WEB_PART_SENDFILE, "b.dat", zeros);
-    Body body;
-    ASSERT_EQ(quillnet_submit_multipart(server.url("/up").c_str(), 10, form.get(), 0, &body.ptr, &body.len), 0);
-    EXPECT_EQ(body.str(), "stored");
-    using Part = std::tuple<std::string, std::string, std::string, std::string>;
-    std::vector<Part> got;  // name, file name, content type, content
-    for (const auto& [name, p] : parts) got.emplace_back(name, p.filename, p.content_type, p.content);
-    const std::string type = "multipart/form-data";
-    EXPECT_EQ(got, (std::vector<Part>{{"file", "a.bin", type, binary},
-                                      {"plain", "", "", "just text"},
-                                      {"sendfile", "b.dat", type, zeros},
-                                      {"title", "", type, "hello world"}}));
-
-    // No parts at all: still performed.
-    Form none;
-    Body empty;
-    ASSERT_EQ(quillnet_submit_multipart(server.url("/up").c_str(), 10, none.get(), 0, &empty.ptr, &empty.len), 0);
-    EXPECT_EQ(server.requests().size(), 2u);
-}

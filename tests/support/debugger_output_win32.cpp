@@ -1,8 +1,5 @@
-// The Windows test processes stand in for a debugger: what the library
-// writes with OutputDebugStringA is copied to the standard error stream,
-// where the tests read it, just as the platform layer writes it to stderr
-// on Linux. OutputDebugStringA raises a "print" exception that a debugger
-// would take; a vectored handler sees it first and continues it.
+// The library's OutputDebugStringA text copied to stderr, as on Linux: a
+// vectored handler takes the "print" exception a debugger would.
 #include <windows.h>
 
 #include <io.h>
@@ -15,8 +12,7 @@ namespace {
 
 LONG CALLBACK forward_debugger_output(EXCEPTION_POINTERS* info) {
     const EXCEPTION_RECORD& record = *info->ExceptionRecord;
-    // Narrow text and its length with the terminator; the wide flavour
-    // carries the narrow text as its second pair.
+    // The wide flavour carries the narrow text as its second pair.
     ULONG_PTR length = 0;
     ULONG_PTR text = 0;
     if (record.ExceptionCode == static_cast<DWORD>(DBG_PRINTEXCEPTION_C) && record.NumberParameters >= 2) {

@@ -1,11 +1,7 @@
-// A real FTP server on 127.0.0.1 for tests: pyftpdlib, run by the system's
-// Python as a child process, serving a folder to anonymous users, or only
-// to one user with a password when they are given. (Under Wine: the two
-// servers that scripts/test-windows.sh starts for the whole run.)
+// pyftpdlib on 127.0.0.1 serving a folder to anyone, or to one user when
+// given (under Wine: the servers scripts/test-windows.sh starts).
 #ifndef QN_TEST_FTP_SERVER_H
 #define QN_TEST_FTP_SERVER_H
-
-#include <sys/types.h>
 
 #include <string>
 
@@ -13,26 +9,26 @@ namespace qntest {
 
 class FtpServer {
 public:
-    explicit FtpServer(std::string root_dir, std::string user = "", std::string password = "");
-    ~FtpServer();
+    explicit FtpServer(std::string root_dir, std::string user = "", std::string password = "")
+        : root_(std::move(root_dir)), user_(std::move(user)), password_(std::move(password)) {}
+    ~FtpServer() { stop(); }
     FtpServer(const FtpServer&) = delete;
     FtpServer& operator=(const FtpServer&) = delete;
 
-    // Starts the server on a free port and waits until it accepts
-    // connections; false (with a test failure) when it does not come up.
+    // False, with a test failure, when it does not come up.
     bool start();
     void stop();
 
     int port() const { return port_; }
-    std::string url(const std::string& path) const;
+    std::string url(const std::string& path) const {
+        return "ftp://127.0.0.1:" + std::to_string(port_) + prefix_ + path;
+    }
 
 private:
-    std::string root_;
-    std::string user_;
-    std::string password_;
-    pid_t pid_ = -1;
+    std::string root_, user_, password_;
+    long pid_ = -1;
     int port_ = 0;
-    std::string prefix_;  // the root's path on a shared server (Windows)
+    std::string prefix_;  // the root on a shared server (Windows)
 };
 
 }  // namespace qntest

@@ -15,6 +15,7 @@ std::string log_path(const std::string& config_dir, const std::string& module) {
     return config_dir + "log/" + module + ".log";
 }
 
+namespace {
 std::vector<std::string> log_lines_containing(const std::string& path, const std::string& needle) {
     std::vector<std::string> out;
     std::istringstream in(read_file(path));
@@ -23,6 +24,7 @@ std::vector<std::string> log_lines_containing(const std::string& path, const std
     }
     return out;
 }
+}  // namespace
 
 std::string wait_for_log_line(const std::string& path, const std::string& needle, int timeout_ms) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
@@ -60,7 +62,7 @@ std::vector<std::string> LogReader::records(const std::string& needle) {
         ADD_FAILURE() << "the log marker did not arrive in " << path_;
         return out;
     }
-    // Lines read "2026-12-05 16:01:02.345 [tid] [level] text".
+    // "2026-12-05 16:01:02.345 [tid] [level] text"
     int passed = 0;  // markers before the current line
     for (const std::string& line : log_lines_containing(path_, "")) {
         const size_t level = line.find("] [") + 3;
@@ -70,6 +72,17 @@ std::vector<std::string> LogReader::records(const std::string& needle) {
             if (++passed == marks_) break;
         } else if (passed == marks_ - 1 && line.find(needle, text) != std::string::npos) {
             out.push_back(line.substr(level, line.find(']', level) - level) + " " + line.substr(text));
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> LogReader::notes() {
+    std::vector<std::string> out;
+    for (const std::string& r : records()) {
+        if (r.find("] perform ret:") == std::string::npos && r.find(" == Req:") == std::string::npos &&
+            r.find("strConfigFilePath:") == std::string::npos) {
+            out.push_back(r);
         }
     }
     return out;

@@ -1,5 +1,4 @@
-// Reading back what the stand-in log sink wrote. The sink writes on a
-// background thread, so readers poll until the text shows up.
+// Reading back what the log sink wrote (on a thread of its own: readers poll).
 #ifndef QN_TEST_LOG_FILE_H
 #define QN_TEST_LOG_FILE_H
 
@@ -10,20 +9,13 @@
 
 namespace qntest {
 
-// The sink's file for `module` under `config_dir` (which ends in "/").
 std::string log_path(const std::string& config_dir, const std::string& module = "quillnet");
-
-// The lines of the file that contain `needle`, right now.
-std::vector<std::string> log_lines_containing(const std::string& path, const std::string& needle);
 
 // The first line that contains `needle` within `timeout_ms`, or empty text.
 std::string wait_for_log_line(const std::string& path, const std::string& needle, int timeout_ms = 5000);
 
-// The records the library writes under a configuration directory, in the
-// order they were made. Each read queues a marker record to the same file
-// through a sink of its own (made at the first read, so the directory may be
-// set later; the sink keeps one queue per file) and waits for it, so every
-// record made before the read is in.
+// The library's records, in order. Each read queues a marker through a sink
+// of its own (one queue per file) and waits for it: every earlier record is in.
 class LogReader {
 public:
     explicit LogReader(const std::string& config_dir) : path_(log_path(config_dir)) {}
@@ -31,9 +23,10 @@ public:
     LogReader(const LogReader&) = delete;
     LogReader& operator=(const LogReader&) = delete;
 
-    // "<level> <text>" of the records since the previous read that contain
-    // `needle`; a test failure when the marker does not arrive.
+    // "<level> <text>" of the records since the previous read that hold `needle`.
     std::vector<std::string> records(const std::string& needle = "");
+    // Without the span, dump and rewriter lines every request writes.
+    std::vector<std::string> notes();
 
 private:
     std::string path_;

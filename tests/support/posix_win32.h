@@ -1,6 +1,4 @@
-// The few POSIX calls the tests make that the Windows C runtime spells
-// otherwise, with the same meaning: the process's environment. Included
-// ahead of every test source in the Windows test build (windows.cmake).
+// setenv and unsetenv for the Windows test build (included ahead of every source).
 #ifndef QN_TEST_POSIX_WIN32_H
 #define QN_TEST_POSIX_WIN32_H
 
@@ -13,8 +11,7 @@ inline int setenv(const char* name, const char* value, int overwrite) {
     return ::_putenv_s(name, value) == 0 ? 0 : -1;
 }
 
-// Windows has no unset variable distinct from an empty one removed:
-// assigning "" removes it.
+// Assigning "" removes it.
 inline int unsetenv(const char* name) {
     return ::_putenv_s(name, "") == 0 ? 0 : -1;
 }

@@ -5,15 +5,14 @@
 #if defined(_WIN32)
 #include <winsock2.h>
 #include <ws2tcpip.h>
-#include <strings.h>
 #else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
+#include <strings.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -23,80 +22,48 @@ namespace qntest {
 
 namespace {
 
-// The few socket calls this server makes, on int handles as the header
-// keeps them (a Winsock handle is a small kernel handle value that fits).
+// Socket handles are kept as integers, which a Winsock handle fits.
 #if defined(_WIN32)
-SOCKET as_socket(int fd) { return static_cast<SOCKET>(static_cast<unsigned>(fd)); }
-int as_int(SOCKET s) { return s == INVALID_SOCKET ? -1 : static_cast<int>(s); }
-int poll(pollfd* fds, ULONG count, int timeout) { return ::WSAPoll(fds, count, timeout); }
-long send_some(int fd, const char* data, size_t size) {
-    return ::send(as_socket(fd), data, static_cast<int>(std::min<size_t>(size, 1 << 20)), 0);
-}
-long receive_some(int fd, char* data, size_t size) {
-    return ::recv(as_socket(fd), data, static_cast<int>(std::min<size_t>(size, 1 << 20)), 0);
-}
-int accept_one(int fd) { return as_int(::accept(as_socket(fd), nullptr, nullptr)); }
-void shutdown_write(int fd) { ::shutdown(as_socket(fd), SD_SEND); }
-void close_socket(int fd) { ::closesocket(as_socket(fd)); }
-int open_socket() {
-    static const int started = [] {
+using Native = SOCKET;
+using Length = int;
+constexpr int kNoSignal = 0, kShutWrite = SD_SEND;
+int close_socket(Native s) { return ::closesocket(s); }
+int poll_one(pollfd* p, int ms) { return ::WSAPoll(p, 1, ms); }
+bool sockets_ready() {
+    static const bool ok = [] {
         WSADATA data;
-        return ::WSAStartup(MAKEWORD(2, 2), &data);
+        return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
     }();
-    return started == 0 ? as_int(::socket(AF_INET, SOCK_STREAM, 0)) : -1;
-}
-int bind_socket(int fd, const sockaddr_in& addr) {
-    return ::bind(as_socket(fd), reinterpret_cast<const sockaddr*>(&addr), sizeof(addr));
-}
-int listen_socket(int fd) { return ::listen(as_socket(fd), 16); }
-int socket_name(int fd, sockaddr_in* addr) {
-    socklen_t len = sizeof(*addr);
-    return ::getsockname(as_socket(fd), reinterpret_cast<sockaddr*>(addr), &len);
+    return ok;
 }
 #else
-long send_some(int fd, const char* data, size_t size) { return ::send(fd, data, size, MSG_NOSIGNAL); }
-long receive_some(int fd, char* data, size_t size) { return ::recv(fd, data, size, 0); }
-int accept_one(int fd) { return ::accept(fd, nullptr, nullptr); }
-void shutdown_write(int fd) { ::shutdown(fd, SHUT_WR); }
-void close_socket(int fd) { ::close(fd); }
-int open_socket() { return ::socket(AF_INET, SOCK_STREAM, 0); }
-int bind_socket(int fd, const sockaddr_in& addr) {
-    return ::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr));
-}
-int listen_socket(int fd) { return ::listen(fd, 16); }
-int socket_name(int fd, sockaddr_in* addr) {
-    socklen_t len = sizeof(*addr);
-    return ::getsockname(fd, reinterpret_cast<sockaddr*>(addr), &len);
-}
+using Native = int;
+using Length = size_t;
+constexpr int kNoSignal = MSG_NOSIGNAL, kShutWrite = SHUT_WR;
+int close_socket(Native s) { return ::close(s); }
+int poll_one(pollfd* p, int ms) { return ::poll(p, 1, ms); }
+bool sockets_ready() { return true; }
 #endif
 
-// Sockets are polled in short turns so that stop() never waits on a peer;
-// `ok` turns false on an error other than an interruption.
-bool ready(int fd, short events, bool& ok) {
+Native native(intptr_t fd) { return static_cast<Native>(fd); }
+Length piece_of(size_t size) { return static_cast<Length>(std::min<size_t>(size, 1 << 20)); }
+
+// Short polls, so that stop() never waits on a peer; `ok` false on an error.
+bool ready(intptr_t fd, short events, bool& ok) {
     pollfd p{};
-#if defined(_WIN32)
-    p.fd = as_socket(fd);
-#else
-    p.fd = fd;
-#endif
+    p.fd = native(fd);
     p.events = events;
-    const int n = poll(&p, 1, 50);
+    const int n = poll_one(&p, 50);
     ok = n >= 0 || errno == EINTR;
     return n > 0;
 }
 
 }  // namespace
 
-std::string RawRequest::method() const {
-    return head.substr(0, head.find(' '));
-}
-
 std::string RawRequest::target() const {
     const std::string line = head.substr(0, head.find("\r\n"));
-    const size_t first = line.find(' ');
-    const size_t second = line.rfind(' ');
-    if (first == std::string::npos || second <= first) return std::string();
-    return line.substr(first + 1, second - first - 1);
+    const size_t first = line.find(' '), second = line.rfind(' ');
+    return first == std::string::npos || second <= first ? "" : line.substr(first + 1, second - first - 1);
 }
 
 std::vector<std::string> RawRequest::header_lines() const {
@@ -112,14 +79,11 @@ std::vector<std::string> RawRequest::header_lines() const {
 
 std::string RawRequest::header(const std::string& name) const {
     for (const std::string& line : header_lines()) {
-        if (line.find(':') != name.size() ||
-            ::strncasecmp(line.c_str(), name.c_str(), name.size()) != 0) {
-            continue;
-        }
+        if (line.find(':') != name.size() || ::strncasecmp(line.c_str(), name.c_str(), name.size()) != 0) continue;
         const size_t start = line.find_first_not_of(" \t", name.size() + 1);
-        return start == std::string::npos ? std::string() : line.substr(start);
+        return start == std::string::npos ? "" : line.substr(start);
     }
-    return std::string();
+    return "";
 }
 
 bool RawConnection::send(const std::string& bytes, size_t piece) {
@@ -127,7 +91,7 @@ bool RawConnection::send(const std::string& bytes, size_t piece) {
     for (size_t sent = 0; sent < bytes.size();) {
         if (server_.stopping_ || !ok) return false;
         if (!ready(fd_, POLLOUT, ok)) continue;
-        const long n = send_some(fd_, bytes.data() + sent, std::min(piece, bytes.size() - sent));
+        const auto n = ::send(native(fd_), bytes.data() + sent, piece_of(std::min(piece, bytes.size() - sent)), kNoSignal);
         if (n < 0 && errno != EINTR && errno != EAGAIN) return false;
         sent += n > 0 ? static_cast<size_t>(n) : 0;
     }
@@ -140,14 +104,16 @@ void RawConnection::hold_until_stopped() {
 }
 
 void RawHttpServer::start() {
-    listen_fd_ = open_socket();
+    const Native s = sockets_ready() ? ::socket(AF_INET, SOCK_STREAM, 0) : static_cast<Native>(-1);
+    listen_fd_ = static_cast<intptr_t>(s);
     ASSERT_GE(listen_fd_, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind_socket(listen_fd_, addr), 0);
-    ASSERT_EQ(listen_socket(listen_fd_), 0);
-    ASSERT_EQ(socket_name(listen_fd_, &addr), 0);
+    socklen_t len = sizeof(addr);
+    ASSERT_EQ(::bind(s, reinterpret_cast<const sockaddr*>(&addr), len), 0);
+    ASSERT_EQ(::listen(s, 16), 0);
+    ASSERT_EQ(::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len), 0);
     port_ = ntohs(addr.sin_port);
     thread_ = std::thread([this] { serve(); });
 }
@@ -159,7 +125,7 @@ void RawHttpServer::stop() {
     }
     stopped_cv_.notify_all();
     if (thread_.joinable()) thread_.join();
-    if (listen_fd_ >= 0) close_socket(listen_fd_);
+    if (listen_fd_ >= 0) close_socket(native(listen_fd_));
     listen_fd_ = -1;
 }
 
@@ -168,19 +134,17 @@ std::vector<RawRequest> RawHttpServer::requests() const {
     return requests_;
 }
 
-std::string RawHttpServer::response(int status, const std::string& body,
-                                    const std::vector<std::string>& extra) {
+std::string RawHttpServer::response(int status, const std::string& body, const std::vector<std::string>& extra) {
     std::string out = "HTTP/1.1 " + std::to_string(status) + " Status\r\n";
     for (const std::string& line : extra) out += line + "\r\n";
-    out += "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n";
-    return out + body;
+    return out + "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
 }
 
 void RawHttpServer::serve() {
     bool ok = true;
     while (!stopping_) {
         if (!ready(listen_fd_, POLLIN, ok)) continue;
-        const int fd = accept_one(listen_fd_);
+        const auto fd = static_cast<intptr_t>(::accept(native(listen_fd_), nullptr, nullptr));
         if (fd < 0) continue;
         ++accepted_;
         RawConnection connection(*this, fd);
@@ -191,16 +155,15 @@ void RawHttpServer::serve() {
             }
             handler_(connection);
         }
-        shutdown_write(fd);
-        close_socket(fd);
+        ::shutdown(native(fd), kShutWrite);
+        close_socket(native(fd));
     }
 }
 
 bool RawHttpServer::read_request(RawConnection& c) {
     RawRequest& out = c.request_;
     std::string data;
-    size_t body_start = std::string::npos;
-    size_t body_len = 0;
+    size_t body_start = std::string::npos, body_len = 0;
     bool ok = true;
     char chunk[16384];
     for (;;) {
@@ -208,7 +171,6 @@ bool RawHttpServer::read_request(RawConnection& c) {
             body_start = data.find("\r\n\r\n") + 4;
             out.head = data.substr(0, body_start);
             body_len = std::strtoul(out.header("Content-Length").c_str(), nullptr, 10);
-            // Bodies libcurl holds back until it is told to go on.
             if (::strcasecmp(out.header("Expect").c_str(), "100-continue") == 0 &&
                 !c.send("HTTP/1.1 100 Continue\r\n\r\n")) {
                 return false;
@@ -220,7 +182,7 @@ bool RawHttpServer::read_request(RawConnection& c) {
         }
         if (stopping_ || !ok) return false;
         if (!ready(c.fd_, POLLIN, ok)) continue;
-        const long n = receive_some(c.fd_, chunk, sizeof(chunk));
+        const auto n = ::recv(native(c.fd_), chunk, piece_of(sizeof(chunk)), 0);
         if (n == 0 || (n < 0 && errno != EINTR)) return false;
         if (n > 0) data.append(chunk, static_cast<size_t>(n));
     }

@@ -1,6 +1,4 @@
-// What tests of the submit exports build and receive as a host does: the
-// response body the library hands out, and a multipart description laid out
-// in memory the way a host lays it out.
+// A response body of the library's, and a multipart description as a host lays it out.
 #ifndef QN_TEST_SUBMIT_HELPERS_H
 #define QN_TEST_SUBMIT_HELPERS_H
 
@@ -16,7 +14,6 @@
 
 namespace qntest {
 
-// A response body handed out by the library, released through the export.
 struct Body {
     char* ptr = nullptr;
     int len = -1;
@@ -27,12 +24,10 @@ struct Body {
     std::string str() const { return ptr == nullptr ? "" : std::string(ptr, static_cast<size_t>(std::max(len, 0))); }
 };
 
-// A header, a table of part pointers, and parts with their data right
-// after the name, each part a block of its own.
+// A header, a table of part pointers, each part a block with its data after the name.
 class Form {
 public:
-    // `name` is copied into the part's 260 characters as is: a longer one
-    // fills them without a terminator.
+    // A name longer than the part's 260 characters fills them unterminated.
     Form& add(int type, const std::string& name, const std::string& data) {
         auto* p = static_cast<web_part*>(std::calloc(1, offsetof(web_part, data) + data.size() + 1));
         p->type = type;

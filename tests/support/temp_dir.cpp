@@ -5,21 +5,19 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #if defined(_WIN32)
 #include <windows.h>
-
-#include <random>
 #endif
 
 namespace fs = std::filesystem;
 
 namespace qntest {
 
+// A random name, taken by whoever creates it (Windows has no mkdtemp).
 TempDir::TempDir() {
-#if defined(_WIN32)
-    // No mkdtemp: a random name, taken only by the one who creates it.
     std::random_device random;
     std::error_code ec;
     for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
@@ -27,13 +25,6 @@ TempDir::TempDir() {
         if (fs::create_directory(dir, ec)) path_ = dir.generic_string() + "/";
     }
     if (path_.empty()) ADD_FAILURE() << "cannot make a temporary folder";
-#else
-    std::string templ = (fs::temp_directory_path() / "quillnet-test-XXXXXX").string();
-    if (::mkdtemp(templ.data()) == nullptr) {
-        ADD_FAILURE() << "mkdtemp failed";
-    }
-    path_ = templ + "/";
-#endif
 }
 
 TempDir::~TempDir() {
@@ -41,8 +32,7 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ec);
 }
 
-// Paths are UTF-8 text, on Windows too, where narrow file names would be
-// read in the ANSI code page.
+// Paths are UTF-8, also on Windows (not the ANSI code page).
 std::string TempDir::write(const std::string& name, const std::string& content) const {
     const fs::path p = fs::u8path(path_) / fs::u8path(name);
     fs::create_directories(p.parent_path());
@@ -53,9 +43,7 @@ std::string TempDir::write(const std::string& name, const std::string& content) 
 
 std::string read_file(const std::string& path) {
 #if defined(_WIN32)
-    // Opened as log viewers open a log, sharing even deletion: Windows
-    // refuses to rename a file while a handle without that sharing is open,
-    // and a log read here must stay free to rotate under its writer.
+    // Sharing deletion too, so that a log read here can still rotate.
     HANDLE file = ::CreateFileW(fs::u8path(path).c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -80,11 +68,7 @@ bool file_exists(const std::string& path) {
 }
 
 void use_config_dir(const std::string& dir) {
-#if defined(_WIN32)
-    ::_putenv_s("MJ_CONFIG_DIR", dir.c_str());
-#else
-    ::setenv("MJ_CONFIG_DIR", dir.c_str(), 1);
-#endif
+    ::setenv("MJ_CONFIG_DIR", dir.c_str(), 1);  // posix_win32.h on Windows
 }
 
 }  // namespace qntest

@@ -1,5 +1,4 @@
-// A folder of its own for one test, removed with everything in it at the
-// end of the test.
+// A folder of the test's own, removed with all it holds.
 #ifndef QN_TEST_TEMP_DIR_H
 #define QN_TEST_TEMP_DIR_H
 
@@ -14,11 +13,10 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
-    // Ends in "/".
-    const std::string& path() const { return path_; }
+    const std::string& path() const { return path_; }  // ends in "/"
     std::string file(const std::string& name) const { return path_ + name; }
 
-    // Writes `content` to `name` (folders created as needed); returns the path.
+    // Folders made as needed; returns the path.
     std::string write(const std::string& name, const std::string& content) const;
 
 private:
@@ -28,8 +26,7 @@ private:
 std::string read_file(const std::string& path);
 bool file_exists(const std::string& path);
 
-// Points the stand-in MJBase's configuration directory at `dir` for this
-// process ($MJ_CONFIG_DIR). Call before the first use of the library.
+// $MJ_CONFIG_DIR, for MJBase: before the library's first use.
 void use_config_dir(const std::string& dir);
 
 }  // namespace qntest

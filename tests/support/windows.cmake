@@ -5,9 +5,8 @@
 # - Every test executable copies the library's debugger output to stderr
 #   (debugger_output_win32.cpp), where the tests read it.
 # - The loopback servers speak Winsock.
-# - The file server's Digest answers take MD5 from the system (bcrypt).
 set(QN_TEST_PLATFORM_SOURCES ${CMAKE_CURRENT_LIST_DIR}/debugger_output_win32.cpp)
-set(QN_TEST_PLATFORM_LIBS ws2_32 bcrypt)
+set(QN_TEST_PLATFORM_LIBS ws2_32)
 
 # No min and max macros from <windows.h> over std::min and std::max.
 add_compile_definitions(NOMINMAX)

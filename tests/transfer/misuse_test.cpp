@@ -13,7 +13,7 @@
 #include "file_server.h"
 #include "submit_helpers.h"
 #include "task_fixture.h"
-#include "upload_server.h"
+#include "http_server.h"
 
 using qntest::pattern;
 
@@ -52,6 +52,7 @@ class Misuse : public TransferTest {
 public:
     void SetUp() override {
         TransferTest::SetUp();
+        uploads_.serve_uploads().start();
         big_ = out_.write("big", pattern(20u << 20));
         small_ = out_.write("small", pattern(100000));
         big_form_.add(WEB_PART_SENDFILE, "a.bin", pattern(8u << 20));
@@ -87,7 +88,7 @@ public:
 
 protected:
     qntest::FileServer files_;
-    qntest::UploadServer uploads_;
+    qntest::HttpServer uploads_;
     std::string big_, small_;
     qntest::Form big_form_, small_form_;
     int workers_ = 0;

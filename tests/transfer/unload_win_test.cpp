@@ -19,7 +19,7 @@
 #include "file_server.h"
 #include "quillnet.h"
 #include "temp_dir.h"
-#include "upload_server.h"
+#include "http_server.h"
 
 namespace {
 
@@ -59,7 +59,8 @@ TEST(WindowsUnload, FreeLibraryReturnsAtOnceWhileTheLibraryIsBusy) {
     });
     trees.start();
     qntest::FileServer downloads;
-    qntest::UploadServer uploads;
+    qntest::HttpServer uploads;
+    uploads.serve_uploads().start();
     const std::string source = files.write("up", qntest::pattern(4u << 20));  // about 2 s to the slow reader
     const std::string tree = trees.url("/plume/device/queryDeviceOrgTree");
 

@@ -1,8 +1,6 @@
-// From the inside: the growth rule of on_curl_recv_data at its edges,
-// json_object_get_field_int, and the roads the library takes when the
-// loaded engine lacks parts of its interface (curl_multi_poll, multi
-// handles, any way of restricting the protocols). Those engines are made
-// from the real one by changing single entries of the binding.
+// From the inside: the receive buffer's growth, the option document's
+// integers, and engines lacking parts of their interface (made from the real
+// one by changing entries of the binding).
 #include <gtest/gtest.h>
 
 #include <json-c/json.h>
@@ -17,9 +15,7 @@
 
 #include "api/export_guard.h"
 #include "curl/libcurl_wrapper.h"
-#include "http_server.h"
 #include "log_file.h"
-#include "quillnet.h"
 #include "raw_http_server.h"
 #include "submit/param_doc.h"
 #include "submit/recv_data.h"
@@ -45,10 +41,8 @@ protected:
 }  // namespace
 
 TEST_F(Internals, ReceiveBufferGrowsByDoublingAndRefusesWhatItCannotHold) {
-    // {bytes in all, bytes per call, size of a member, capacity after}:
-    // libcurl's pieces; one byte short of the free space (fits with its
-    // terminator); exactly the free space (doubles first); more than one
-    // doubling can hold (doubles until it fits).
+    // {bytes in all, per call, member size, capacity after}: libcurl's pieces;
+    // one byte short of the free space; exactly the free space; more than one doubling.
     struct Case {
         size_t total, piece, size;
         int32_t capacity;
@@ -70,16 +64,14 @@ TEST_F(Internals, ReceiveBufferGrowsByDoublingAndRefusesWhatItCannotHold) {
         EXPECT_TRUE(std::string(r.data->buf, k.total) == body);
     }
     RecvData r;
-    char one = 'x';  // not "byte": the Windows headers declare that type
+    char chunk[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     EXPECT_EQ(on_curl_recv_data(nullptr, 1, 1, r.data), 0u);
-    EXPECT_EQ(on_curl_recv_data(&one, 1, 1, nullptr), 0u);
-    // The doubling past the signed 32-bit range counts as a failed
-    // allocation. The record only claims that size: the growth is refused
-    // before the block is touched.
+    EXPECT_EQ(on_curl_recv_data(chunk, 1, 1, nullptr), 0u);
+    // Doubling past the signed 32-bit range fails like an allocation; the
+    // record only claims that size: refused before the block is touched.
     char* const real_buf = r.data->buf;
     r.data->capacity = 1677721600;
     r.data->length = 1677721600 - 8;
-    char chunk[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     EXPECT_EQ(on_curl_recv_data(chunk, 1, sizeof(chunk), r.data), 0u);
     EXPECT_TRUE(r.data->capacity == 1677721600 && r.data->length == 1677721600 - 8 && r.data->buf == real_buf);
     r.data->capacity = 102400;
@@ -88,8 +80,7 @@ TEST_F(Internals, ReceiveBufferGrowsByDoublingAndRefusesWhatItCannotHold) {
                                      "35 on_curl_recv_data-- on_curl_recv_data"}));
 }
 
-// What no export makes happen on demand: an exception other than a failed
-// allocation, turned into the failure value and its line.
+// What no export makes happen on demand: an exception other than bad_alloc.
 TEST_F(Internals, ExportGuardLogsWhatEscapes) {
     EXPECT_EQ(qn::api::guarded("quillnet_x", -1, []() -> int { throw std::runtime_error("broken"); }), -1);
     EXPECT_EQ(qn::api::guarded("quillnet_y", 0, []() -> int { throw 42; }), 0);
@@ -115,8 +106,7 @@ TEST(OptionDocument, FieldIntTakesIntegersOnly) {
 
 namespace {
 
-// A server that answers a POST with its body at once, or after 300 ms
-// (/late), or not at all (/never).
+// Answers a POST with its body at once, after 300 ms (/late) or never (/never).
 class Engine : public Internals {
 protected:
     void SetUp() override {
@@ -133,7 +123,6 @@ protected:
         const int r = quillnet_submit_ex(server_.url(path).c_str(), timeout, body.c_str(), 0, &b.ptr, &b.len);
         return std::to_string(r) + " " + b.str();
     }
-    // The answers to every kind of request, one after another.
     void expect_every_answer() {
         for (int i = 0; i < 3; ++i) EXPECT_EQ(submit("/now", "q" + std::to_string(i)), "0 q" + std::to_string(i));
         EXPECT_EQ(submit("/late", "slow"), "0 slow");
@@ -144,8 +133,7 @@ protected:
     }
     qntest::RawHttpServer server_{[](qntest::RawConnection& c) {
         const std::string target = c.request().target();
-        // (The server takes one connection at a time: one that is never
-        // answered is closed after its client gave up.)
+        // (One connection at a time: /never is closed after its client gave up.)
         std::this_thread::sleep_for(std::chrono::milliseconds(target == "/never" ? 1500 : target == "/late" ? 300 : 0));
         if (target != "/never") c.send(qntest::RawHttpServer::response(200, c.request().body));
     }};
@@ -155,8 +143,7 @@ CURLcode (*g_real_setopt)(CURL*, CURLoption, ...) = nullptr;
 bool g_names_known = true;  // CURLOPT_PROTOCOLS_STR and its redirect twin (libcurl 7.85 on)
 bool g_masks_known = true;  // CURLOPT_PROTOCOLS and its redirect twin
 
-// curl_easy_setopt of an engine that may not know the ways of restricting
-// the protocols; every other option goes to the real one.
+// curl_easy_setopt of an engine that may not know the ways of restricting the protocols.
 CURLcode setopt_without_protocols(CURL* curl, CURLoption option, ...) {
     std::va_list args;
     va_start(args, option);
@@ -196,9 +183,7 @@ TEST_F(Engine, WithoutMultiHandles) {
     expect_every_answer();
 }
 
-// An engine that knows only the protocol masks (before 7.85) is restricted
-// with them; one that knows no way of restricting them gets no URL, so
-// nothing is sent.
+// Only the masks (before 7.85): restricted with them; no way at all: no URL, nothing sent.
 TEST_F(Engine, ProtocolsRestrictedOrNothingSent) {
     g_real_setopt = CLibcurlWrapper::instance().curl_easy_setopt;
     CLibcurlWrapper::instance().curl_easy_setopt = &setopt_without_protocols;

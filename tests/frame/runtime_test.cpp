@@ -118,15 +118,9 @@ TEST(TextConvert, RoundTripsAndCodePage936) {
     EXPECT_EQ(qn::WideToCp936(nullptr), "");
     EXPECT_EQ(qn::WideToUtf8(W(u"")), "");
     // ASCII, two- and three-byte characters, one outside the BMP (a surrogate pair).
-    const std::pair<std::string, std::u16string> samples[] = {
-        {"plain ascii", u"plain ascii"},
-        {"caf\xC3\xA9 \xE4\xB8\xAD\xE6\x96\x87", u"caf\u00e9 \u4e2d\u6587"},
-        {"\xF0\x9F\x98\x80 outside the BMP", u"\U0001F600 outside the BMP"},
-    };
-    for (const auto& [utf8, wide] : samples) {
-        EXPECT_EQ(qn::Utf8ToWide(utf8), W(wide)) << utf8;
-        EXPECT_EQ(qn::WideToUtf8(W(wide)), utf8);
-    }
+    const std::string utf8 = "caf\xC3\xA9 \xE4\xB8\xAD\xE6\x96\x87 \xF0\x9F\x98\x80";
+    EXPECT_EQ(qn::Utf8ToWide(utf8), W(u"caf\u00e9 \u4e2d\u6587 \U0001F600"));
+    EXPECT_EQ(qn::WideToUtf8(W(u"caf\u00e9 \u4e2d\u6587 \U0001F600")), utf8);
     EXPECT_EQ(qn::WideToCp936(W(u"/tmp/\u4e2d\u6587/").c_str()), "/tmp/\xD6\xD0\xCE\xC4/");
 }
 
@@ -163,7 +157,7 @@ TEST(HostObjects, LoaderArguments) {
     CModuleLoader loader("MJBase.dll");
     EXPECT_EQ(loader.CreateObject(mj::CLSID_MJParamBag, nullptr), mj::MJ_E_POINTER);
     qn::host::MJRef<mj::IMJParamBag> bag = loader.Create<mj::IMJParamBag>(mj::CLSID_MJParamBag);
-    EXPECT_TRUE(bag);
+    ASSERT_TRUE(bag);
     EXPECT_EQ(qn::host::ReadBagText(bag.get(), "missing", "fallback"), "fallback");
     bag->SetText("name", "value");
     EXPECT_EQ(qn::host::ReadBagText(bag.get(), "name", "fallback"), "value");

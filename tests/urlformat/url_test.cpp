@@ -1,7 +1,5 @@
-// URL rewriting and percent-encoding. The rewriter's operations against
-// std::regex running the four patterns; GetNewUrl end to end with a protocol
-// table that the stand-in hubcore reads from a real file once per process
-// (every test is a process of its own), from one thread and from many.
+// URL rewriting against std::regex running its four patterns, GetNewUrl with
+// a protocol table read once per process (each test is one), percent-encoding.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,6 +7,7 @@
 #include <cstdio>
 #include <initializer_list>
 #include <random>
+#include <regex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -18,18 +17,90 @@
 #include "Public/Helper/url_encode.h"
 #include "log_file.h"
 #include "temp_dir.h"
-#include "url_reference.h"
 
 using UrlFormat::HttpHeadDealwith;
 using Lines = std::vector<std::string>;
 
+// The URL rules written the straightforward way, with std::regex and the four
+// ECMAScript patterns as written: the scanners must agree on every input
+// short enough for std::regex's recursive matcher.
+namespace urlref {
+
+struct Split {
+    std::string host, path;
+};
+
+bool is_http_url(const std::string& url) {
+    static const std::regex scheme("(https?)://", std::regex::ECMAScript | std::regex::icase);
+    return url.find("://") == std::string::npos || std::regex_search(url, scheme);
+}
+
+bool is_ip_address(const std::string& text) {
+    static const std::regex ip(R"(^(\d{1,3}\.){3}\d{1,3}$)", std::regex::ECMAScript);
+    return std::regex_match(text, ip);
+}
+
+// `with_head`: the scheme is part of the pattern, and the port it implies
+// follows from it; without, 80 for an address up to the first "/".
+Split split(const std::string& url, bool with_head) {
+    static const std::regex head(R"((?:https?:\/\/)([^\/:]+:\d+|[^\/:]+)(.*))", std::regex::ECMAScript | std::regex::icase);
+    static const std::regex bare(R"(([^\/:]+:\d+|[^\/:]+)(.*))", std::regex::ECMAScript);
+    Split out;
+    std::smatch m;
+    if (!std::regex_search(url, m, with_head ? head : bare)) return out;
+    out = {m[1].str(), m[2].str()};
+    const bool port_80 = with_head ? url.substr(0, 8) != "https://" : is_ip_address(url.substr(0, url.find('/')));
+    if (out.host.find(':') == std::string::npos) out.host += port_80 ? ":80" : ":443";
+    return out;
+}
+
+// Replaces in place and rescans, exactly as the rule is worded.
+bool swap_default_port(std::string& host) {
+    bool changed = false;
+    for (size_t pos = host.find(':'); pos != std::string::npos;) {
+        const auto port_here = [&](const std::string& port) {
+            const size_t after = pos + 1 + port.size();
+            return host.compare(pos + 1, port.size(), port) == 0 &&
+                   (after >= host.size() || host[after] < '0' || host[after] > '9');
+        };
+        const bool is_80 = port_here("80"), is_443 = !is_80 && port_here("443");
+        if (is_80 || is_443) host.replace(pos + 1, is_80 ? 2 : 3, is_80 ? "443" : "80");
+        changed = changed || is_80 || is_443;
+        pos = host.find(':', pos + (is_80 ? 4 : is_443 ? 3 : 1));
+    }
+    return changed;
+}
+
+std::string remove_default_port(const std::string& url) {
+    const size_t sep = url.find("://");
+    const size_t colon = sep == std::string::npos ? sep : url.find(':', sep + 1);
+    if (colon == std::string::npos) return url;
+    const std::string scheme = url.substr(0, sep + 3), port = url.substr(colon + 1);
+    const bool dropped = (scheme == "http://" && port == "443") || (scheme == "https://" && port == "80");
+    return dropped ? url.substr(0, colon) : url;
+}
+
+// True when every operation of the library's rewriter gives on `text` what the patterns give.
+bool operations_agree(const std::string& text) {
+    const auto same = [](const UrlFormat::UrlInfo& got, const Split& want) {
+        return got.strHost == want.host && got.strPath == want.path;
+    };
+    std::string mine = text, theirs = text;
+    return HttpHeadDealwith::isHttpUrl(text) == is_http_url(text) &&
+           HttpHeadDealwith::isIpAddress(text) == is_ip_address(text) &&
+           same(HttpHeadDealwith::splitHostAndPathFromUrlForWithHead(text), split(text, true)) &&
+           same(HttpHeadDealwith::splitHostAndPathFromUrlForWithoutHead(text), split(text, false)) &&
+           HttpHeadDealwith::removeDefaultPort(text) == remove_default_port(text) &&
+           HttpHeadDealwith::swapDefaultPort(mine) == swap_default_port(theirs) && mine == theirs;
+}
+
+}  // namespace urlref
+
 namespace {
 
-// How the rewriter's log lines name their source file and class.
 const std::string kOrigin = "common/public/include/Public/Helper/UrlDealwithUrlFormat::HttpHeadDealwith::";
 
-// A configuration directory for the test's process: the protocol table
-// (none when null), mjlog.dat when given, and the log.
+// The process's configuration directory: the protocol table (none when null) and mjlog.dat.
 struct Home {
     explicit Home(const char* protocol, const char* mjlog = nullptr) {
         if (protocol != nullptr) dir.write("Resource/Protocol.json", protocol);
@@ -44,8 +115,7 @@ void expect_rewrites(std::initializer_list<std::pair<std::string, std::string>> 
     for (const auto& c : cases) EXPECT_EQ(HttpHeadDealwith::GetNewUrl(c.first.c_str()), c.second) << c.first;
 }
 
-// Encodes `text` into a buffer of `capacity`, checking the return value, the
-// terminator and that nothing is written past the capacity.
+// Encodes `text` into `capacity` bytes, checking the terminator and nothing written past them.
 std::string encode(const std::string& text, int capacity = 1024) {
     std::string out(static_cast<size_t>(capacity) + 16, '\x7F');
     const int n = url_encode(text.data(), static_cast<int>(text.size()), &out[0], capacity);
@@ -56,8 +126,7 @@ std::string encode(const std::string& text, int capacity = 1024) {
 
 }  // namespace
 
-// Every operation against the reference: all URLs of up to three of the
-// pieces below, and many longer random ones and address-like texts.
+// All URLs of up to three of these pieces, and many longer random ones and address-like texts.
 TEST(UrlOperations, AgreeWithStdRegex) {
     Home home(nullptr, "log_level=35\n");  // the split without scheme logs every call
     const std::vector<std::string> p = {
@@ -123,8 +192,7 @@ TEST(GetNewUrl, ProtocolFileWithEntries) {
     home.dir.write("Resource/Protocol.json", R"({"srv:80": "ftp://"})");
     EXPECT_EQ(HttpHeadDealwith::GetNewUrl("http://srv/a"), "https://srv:80/a") << "the file is read once";
 
-    // The split is linear in the URL: a recursive regex engine would run out
-    // of stack long before these lengths.
+    // The split is linear: a recursive regex engine would run out of stack long before these.
     const std::string tail(100000, 'a'), host(100000, 'h'), slashes(4 * 1024 * 1024, '/');
     std::string schemes;
     for (int i = 0; i < 20000; ++i) schemes += "http:///";
@@ -133,26 +201,20 @@ TEST(GetNewUrl, ProtocolFileWithEntries) {
                      {"http://srv" + slashes, "https://srv:80" + slashes}, {schemes + "http://srv", "https://srv"}});
 }
 
-TEST(GetNewUrl, ProtocolFileWithoutEntries) {
-    Home home("{}");
-    expect_rewrites({
-        {"http://srv:443", "http://srv"}, {"https://srv:80", "https://srv"}, {"http://srv:443/a", "http://srv:443/a"},
-        {"http://srv:80", "http://srv:80"}, {"http://srv/a", "http://srv/a"},
-        {"HTTP://srv:443", "HTTP://srv:443"},      // the scheme comparison is case-sensitive
-        {"http://u@srv/x:443", "http://u@srv/x"},  // the first colon after the scheme decides
-        {"http://u:p@srv:443", "http://u:p@srv:443"},
-    });
-    EXPECT_EQ(home.log.records("strConfigFilePath:"),
-              Lines{"25 " + kOrigin + "HttpHeadDealwith49strConfigFilePath:" + home.dir.path() + "Resource/Protocol.json"});
-}
-
+// Without a table (none found, or an empty one) only default ports go.
 TEST(GetNewUrl, MissingProtocolFileOnlyDropsDefaultPorts) {
     Home home(nullptr);
-    expect_rewrites({{"http://srv", "http://srv"}, {"http://srv:443", "http://srv"},
-                     {"https://srv:80/a", "https://srv:80/a"}, {"srv/a", "srv/a"}});
-    const std::string function = "25 " + kOrigin + "splitHostAndPathFromUrlForWithoutHead";
-    EXPECT_EQ(home.log.records(kOrigin + "split"),
-              (Lines{function + "100strUrl:srv/a", function + "119tUrlInfo.strHost:srv:443tUrlInfo.strPath:/a"}));
+    expect_rewrites({
+        {"http://srv:443", "http://srv"}, {"https://srv:80", "https://srv"}, {"http://srv:443/a", "http://srv:443/a"},
+        {"http://srv:80", "http://srv:80"}, {"http://srv", "http://srv"}, {"https://srv:80/a", "https://srv:80/a"},
+        {"HTTP://srv:443", "HTTP://srv:443"},      // the scheme comparison is case-sensitive
+        {"http://u@srv/x:443", "http://u@srv/x"},  // the first colon after the scheme decides
+        {"http://u:p@srv:443", "http://u:p@srv:443"}, {"srv/a", "srv/a"},
+    });
+    const std::string split = "25 " + kOrigin + "splitHostAndPathFromUrlForWithoutHead";
+    EXPECT_EQ(home.log.records(kOrigin),
+              (Lines{"25 " + kOrigin + "HttpHeadDealwith49strConfigFilePath:" + home.dir.path() + "Resource/Protocol.json",
+                     split + "100strUrl:srv/a", split + "119tUrlInfo.strHost:srv:443tUrlInfo.strPath:/a"}));
 }
 
 TEST(GetNewUrl, ConcurrentFirstUseAndRewrites) {
@@ -179,12 +241,13 @@ TEST(GetNewUrl, ConcurrentFirstUseAndRewrites) {
     EXPECT_EQ(home.log.records("strConfigFilePath:").size(), 1u) << "made once";
 }
 
-TEST(UrlEncode, EncodesExactlyTheTableBytes) {
-    EXPECT_EQ(encode("a b"), "a%20b");
-    EXPECT_EQ(encode("a%20b"), "a%2520b");  // already encoded text is encoded again
-    EXPECT_EQ(encode("caf\xC3\xA9"), "caf%C3%A9");
+TEST(UrlEncode, EncodesExactlyTheTableBytesAndCutsBeforeAPieceThatDoesNotFit) {
     EXPECT_EQ(encode(R"(http://h:80/p#f?a=[1]&b={"c"}<>^|\`~')"), "http://h:80/p#f?a=%5B1%5D&b=%7B%22c%22%7D<>^|\\`~'");
     EXPECT_EQ(encode(""), "");
+    char out[8];
+    EXPECT_EQ(url_encode(nullptr, 5, out, sizeof out), 0);  // no input, whatever its stated length
+    EXPECT_EQ(url_encode("abcdef", 2, out, sizeof out), 2);  // the length counts, not a terminator
+    EXPECT_STREQ(out, "ab");
     for (int b = 0; b < 256; ++b) {
         const char c = static_cast<char>(b);
         char hex[4];
@@ -192,17 +255,7 @@ TEST(UrlEncode, EncodesExactlyTheTableBytes) {
         const bool escaped = b >= 0x80 || std::string("[]{}\"% ").find(c) != std::string::npos;
         EXPECT_EQ(encode(std::string(1, c)), escaped ? std::string(hex) : std::string(1, c)) << b;
     }
-    // The input need not be terminated: its length counts.
-    char out[8];
-    EXPECT_EQ(url_encode("abcdef", 2, out, sizeof out), 2);
-    EXPECT_STREQ(out, "ab");
-}
-
-TEST(UrlEncode, CutBeforeThePieceThatDoesNotFit) {
-    EXPECT_EQ(encode("ab c", 4), "ab");
-    EXPECT_EQ(encode("abc", 1), "");
-    // At every capacity, the longest run of whole pieces that leaves room for
-    // the terminator: never half an escape.
+    // At every capacity, the longest run of whole pieces that leaves room for the terminator.
     const std::string pieces[] = {"a", "%20", "%C3", "%A9", "%5B", "b", "%5D", "%25"};
     for (int capacity = 1; capacity <= 30; ++capacity) {
         std::string want;

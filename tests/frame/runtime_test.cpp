@@ -151,6 +151,9 @@ TEST(TextConvert, PiecesConvertAsTheirJoinedText) {
     }
     EXPECT_EQ(qn::Utf8ToWideText(nullptr).size(), 0u);
     EXPECT_EQ(*qn::Utf8ToWideText("").c_str(), 0);
+    // Two texts alive at once on one thread: only one holds the thread's own block.
+    const qn::WideText first = qn::Utf8ToWideText("first"), second = qn::Utf8ToWideText("second");
+    EXPECT_EQ(mjwstring(first.c_str()) + mjwstring(second.c_str()), W(u"firstsecond"));
 }
 
 TEST(HostObjects, LoaderArguments) {

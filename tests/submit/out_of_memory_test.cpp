@@ -53,12 +53,7 @@ void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); 
 
 namespace {
 
-// "ok" (the right answer), "failed" (the failure value, nothing handed out) or what went wrong.
-struct Case {
-    const char* name;
-    std::function<std::string()> run;
-};
-
+// Verdicts: "ok" (the right answer), "failed" (the failure value, nothing handed out) or what went wrong.
 std::string submitted(int r, char*& body, const char* answer) {
     t_countdown = -1;
     std::string verdict = r == 0 && body != nullptr && std::string(body) == answer ? "ok"
@@ -97,7 +92,7 @@ TEST(OutOfMemory, EveryFailedAllocationEndsInTheFailureValue) {
     int serial = 0;  // a new question to the cache each time, so that it is fetched
     char* body = nullptr;
 
-    const Case cases[] = {
+    const std::pair<const char*, std::function<std::string()>> cases[] = {
         {"ex on a cached path",
          [&] {
              const std::string question = std::to_string(++serial);
@@ -127,14 +122,14 @@ TEST(OutOfMemory, EveryFailedAllocationEndsInTheFailureValue) {
                                "answer");
          }},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, run] : cases) {
+        SCOPED_TRACE(name);
         long k = 0;
         for (;; ++k) {
             ASSERT_LT(k, 20000) << "allocations without end";
             t_failed = false;
             t_countdown = k;
-            const std::string verdict = c.run();
+            const std::string verdict = run();
             t_countdown = -1;
             EXPECT_TRUE(verdict == "ok" || verdict == "failed") << verdict << ", allocation " << k;
             if (!t_failed) {  // every allocation of the call has failed once

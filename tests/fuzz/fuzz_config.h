@@ -11,28 +11,24 @@
 #include <fstream>
 #include <string>
 
-namespace qnfuzz {
-
-inline std::filesystem::path g_config_dir;
+inline std::filesystem::path g_fuzz_config_dir;
 
 inline void check(bool condition) {
     if (!condition) std::abort();
 }
 
-}  // namespace qnfuzz
-
 // Before the library's first use; the removal, registered before the
 // library's statics exist, runs after them at exit.
 extern "C" int LLVMFuzzerInitialize(int*, char*** argv) {
     namespace fs = std::filesystem;
-    qnfuzz::g_config_dir = fs::temp_directory_path() /
-                           (fs::path((*argv)[0]).filename().string() + "_" + std::to_string(::getpid()));
-    fs::create_directories(qnfuzz::g_config_dir / "Resource");
-    std::ofstream(qnfuzz::g_config_dir / "mjlog.dat") << "log_level=100\n";
-    ::setenv("MJ_CONFIG_DIR", (qnfuzz::g_config_dir.string() + "/").c_str(), 1);
+    g_fuzz_config_dir = fs::temp_directory_path() /
+                        (fs::path((*argv)[0]).filename().string() + "_" + std::to_string(::getpid()));
+    fs::create_directories(g_fuzz_config_dir / "Resource");
+    std::ofstream(g_fuzz_config_dir / "mjlog.dat") << "log_level=100\n";
+    ::setenv("MJ_CONFIG_DIR", (g_fuzz_config_dir.string() + "/").c_str(), 1);
     std::atexit([] {
         std::error_code ignored;
-        fs::remove_all(qnfuzz::g_config_dir, ignored);
+        fs::remove_all(g_fuzz_config_dir, ignored);
     });
     return 0;
 }

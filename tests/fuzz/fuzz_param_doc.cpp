@@ -8,8 +8,6 @@
 #include "fuzz_config.h"
 #include "submit/param_doc.h"
 
-using qnfuzz::check;
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static CURL* const easy = CLibcurlWrapper::instance().curl_easy_init();  // for Digest credentials
     const std::string doc(reinterpret_cast<const char*>(data), size);

@@ -15,16 +15,11 @@
 #include "quillnet.h"
 #include "submit/multipart_form.h"
 
-using qnfuzz::check;
-
 namespace {
-
 struct Free {
     void operator()(void* p) const { std::free(p); }
 };
-
 uint8_t take(const uint8_t*& at, const uint8_t* end) { return at < end ? *at++ : 0; }
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

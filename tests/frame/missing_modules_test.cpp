@@ -39,7 +39,12 @@ TEST(MissingModules, HostCallsFailQuietly) {
     EXPECT_EQ(qn::host::HostFunctionCall("UIThreadId", "ui_tid", &answer), mj::MJ_E_FAIL);
     EXPECT_EQ(answer, "untouched");
     EXPECT_FALSE(qn::host::OpenConfigDocument("/nonexistent.json"));
+    // A loader that failed is not kept: each use tries, and reports, again.
+    ::testing::internal::CaptureStderr();
     EXPECT_FALSE(qn::host::CreateEnvironment());
+    EXPECT_FALSE(qn::host::CreateEnvironment());
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("LoadLibrary[", err.find("LoadLibrary[") + 1), std::string::npos) << err;
 }
 
 TEST(MissingModules, ConverterIsNotRetriedOnceMissing) {

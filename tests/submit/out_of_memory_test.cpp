@@ -62,13 +62,6 @@ std::string submitted(int r, char*& body, const char* answer) {
     return verdict;
 }
 
-std::string downloaded(int r, const std::string& file, const char* answer) {
-    t_countdown = -1;
-    const std::string got = qntest::file_exists(file) ? qntest::read_file(file) : "";
-    std::remove(file.c_str());
-    return r == 1 && got == answer ? "ok" : r == 0 ? "failed" : "result " + std::to_string(r);
-}
-
 TEST(OutOfMemory, EveryFailedAllocationEndsInTheFailureValue) {
 #if defined(_WIN32)
     GTEST_SKIP() << "each Windows module keeps its own operator new: the test's replacement reaches no DLL";
@@ -118,8 +111,11 @@ TEST(OutOfMemory, EveryFailedAllocationEndsInTheFailureValue) {
          }},
         {"download with document and cookie",
          [&] {
-             return downloaded(quillnet_download_urlfile_ex3(file.c_str(), target.c_str(), doc, "c=1"), target,
-                               "answer");
+             const int r = quillnet_download_urlfile_ex3(file.c_str(), target.c_str(), doc, "c=1");
+             t_countdown = -1;
+             const std::string got = qntest::file_exists(target) ? qntest::read_file(target) : "";
+             std::remove(target.c_str());
+             return r == 1 && got == "answer" ? "ok" : r == 0 ? "failed" : "result " + std::to_string(r);
          }},
     };
     for (const auto& [name, run] : cases) {

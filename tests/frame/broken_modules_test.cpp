@@ -8,8 +8,7 @@ TEST(BrokenModules, MissingFactoryIsReportedOnStandardOutput) {
     const std::string path = qn::platform::executable_dir() + qn::platform::module_file_name("MJBase.dll");
     ::testing::internal::CaptureStdout();
     CModuleLoader loader("MJBase.dll");
-    const std::string out = ::testing::internal::GetCapturedStdout();
-    EXPECT_EQ(out, "dll_load [" + path + "] [CreateMJObject] err:127\n");
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "dll_load [" + path + "] [CreateMJObject] err:127\n");
     void* object = nullptr;
     EXPECT_EQ(loader.CreateObject(mj::CLSID_MJParamBag, &object), mj::MJ_E_FAIL);
     EXPECT_EQ(object, nullptr);

@@ -1,5 +1,4 @@
-// mjlog.dat and the logger (read once per process: each test is a process of
-// its own); text conversion, documents and files through the stand-in modules.
+// mjlog.dat and the logger (read once per process: each test is one); text conversion and host objects.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -31,8 +30,7 @@ qn::log::ConfigMap parse_map(const std::string& text) {
     return map;
 }
 
-// "level mode size days" after reading `text`.
-std::string settings(const std::string& text) {
+std::string settings(const std::string& text) {  // "level mode size days"
     qn::log::LogSettings s;
     qn::log::ApplyConfig(parse_map(text), &s);
     return std::to_string(s.level) + " " + std::to_string(s.debug_mode) + " " + std::to_string(s.max_size) + " " +
@@ -43,107 +41,73 @@ std::string settings(const std::string& text) {
 
 TEST(LogConfigParse, KeysLinesSplittingAndLongLines) {
     const std::pair<const char*, const char*> cases[] = {
-        {"", "25 0 5242880 5"},  // the defaults
-        {"log_level=30\nlog_to_debugview=1\nlog_file_maxsize=1024\nlog_max_days=2\n", "30 1 1024 2"},
-        {"log_level=30\n\nlog_max_days=9\n", "30 0 5242880 5"},  // the first empty line ends the reading
-        {"log_level=30\r\n\r\nlog_max_days=9\r\n", "30 0 5242880 5"},
-        {"x=1\rlog_level=30\n", "25 0 5242880 5"},  // a lone "\r" is part of the line
-        {"quillnet@log_level=35\nlog_level=30\n", "35 0 5242880 5"},  // the prefixed key wins in either order
-        {"log_level=30\nquillnet@log_level=35\n", "35 0 5242880 5"},
-        {"other@log_level=35\n", "25 0 5242880 5"},
-        {"log_level==30\n", "30 0 5242880 5"},   // empty pieces dropped
-        {"log_level=30=1\n", "25 0 5242880 5"},  // three pieces: ignored
-        {"log_level = 30\n", "25 0 5242880 5"},  // the key "log_level " matches nothing
-        {"log_level=30\nlog_level=31\n", "31 0 5242880 5"},  // the later entry wins
-        {"log_level=32", "32 0 5242880 5"},                  // no final line end
-    };
+        {"", "25 0 5242880 5"}, {"log_level=30\nlog_to_debugview=1\nlog_file_maxsize=1024\nlog_max_days=2\n", "30 1 1024 2"},
+        // The first empty line ends the reading; a lone "\r" is part of the line.
+        {"log_level=30\n\nlog_max_days=9\n", "30 0 5242880 5"}, {"log_level=30\r\n\r\nlog_max_days=9\r\n", "30 0 5242880 5"},
+        {"x=1\rlog_level=30\n", "25 0 5242880 5"}, {"other@log_level=35\n", "25 0 5242880 5"},
+        // The prefixed key wins in either order, otherwise the later entry; empty pieces are dropped, three
+        // pieces ignored, the key "log_level " matches nothing; no final line end is needed.
+        {"quillnet@log_level=35\nlog_level=30\n", "35 0 5242880 5"}, {"log_level=30\nquillnet@log_level=35\n", "35 0 5242880 5"},
+        {"log_level=30\nlog_level=31\n", "31 0 5242880 5"}, {"log_level==30\n", "30 0 5242880 5"},
+        {"log_level=30=1\n", "25 0 5242880 5"}, {"log_level = 30\n", "25 0 5242880 5"}, {"log_level=32", "32 0 5242880 5"}};
     for (const auto& [text, want] : cases) EXPECT_EQ(settings(text), want) << text;
     // 300 characters: the first 254 form a line, nothing after is seen; 254 is still whole.
     const std::string key(252, 'a');
-    qn::log::ConfigMap map = parse_map(key + "=1" + std::string(46, 'b') + "\nlog_level=30\n");
-    EXPECT_EQ(map, (qn::log::ConfigMap{{key, 1}}));
-    const std::string full = std::string(251, 'k') + "=77";
-    for (const char* end : {"\n", "\r\n"}) {
-        map = parse_map(full + end + "log_level=30\n");
-        EXPECT_EQ(map, (qn::log::ConfigMap{{std::string(251, 'k'), 77}, {"log_level", 30}})) << end;
-    }
+    EXPECT_EQ(parse_map(key + "=1" + std::string(46, 'b') + "\nlog_level=30\n"), (qn::log::ConfigMap{{key, 1}}));
+    for (const char* end : {"\n", "\r\n"})
+        EXPECT_EQ(parse_map(std::string(251, 'k') + "=77" + end + "log_level=30\n"),
+                  (qn::log::ConfigMap{{std::string(251, 'k'), 77}, {"log_level", 30}})) << end;
 }
-
-namespace {
 
 class LoggerInProcess : public ::testing::Test {
 protected:
     void SetUp() override { qntest::use_config_dir(config_.path()); }
-    std::string report_of_first_use() {
-        ::testing::internal::CaptureStderr();
-        CLogger::instance();
-        return ::testing::internal::GetCapturedStderr();
-    }
     qntest::TempDir config_;
     qntest::LogReader log_{config_.path()};
 };
 
-}  // namespace
-
 TEST_F(LoggerInProcess, MissingFileReportsItsPathAndTheDefaultsHold) {
-    EXPECT_EQ(report_of_first_use(), "** log_cfg: open faild." + config_.path() + "mjlog.dat [quillnet]\n");
+    ::testing::internal::CaptureStderr();
+    CLogger::instance();
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "** log_cfg: open faild." + config_.path() + "mjlog.dat [quillnet]\n");
     qn::log::Info() << "written with defaults" << "\n";
     EXPECT_EQ(log_.records(), Lines{"25 written with defaults"});
 }
 
+// In debugger-output mode the records are copied to stderr too.
 TEST_F(LoggerInProcess, LevelReachesTheSinkAndRecordsAppendWithoutSeparators) {
-    config_.write("mjlog.dat", "quillnet@log_level=30\n");
-    EXPECT_EQ(report_of_first_use(),
-              "** log_cfg: loglevel=30 DbgViewMode=0 maxLogSize:5242880 maxLogDays:5 [quillnet]\n");
+    config_.write("mjlog.dat", "quillnet@log_level=30\nlog_to_debugview=1\n");
+    ::testing::internal::CaptureStderr();
     const char* none = nullptr;
     qn::log::Info() << "dropped below the level" << "\n";
     qn::log::Warn() << "a" << none << std::string("b") << -5 << "\n";
     qn::log::Error() << "above " << 42 << " " << static_cast<uint64_t>(7) << "\n";
     EXPECT_EQ(log_.records(), (Lines{"30 a(null)b-5", "35 above 42 7"}));
-}
-
-TEST_F(LoggerInProcess, DebugViewModeCopiesToStderr) {
-    config_.write("mjlog.dat", "log_to_debugview=1\n");
-    ::testing::internal::CaptureStderr();
-    qn::log::Error() << "seen on the debugger output" << "\n";
-    log_.records();
     const std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("DbgViewMode=1"), std::string::npos);
-    EXPECT_NE(err.find("seen on the debugger output"), std::string::npos);
+    EXPECT_EQ(err.find("** log_cfg: loglevel=30 DbgViewMode=1 maxLogSize:5242880 maxLogDays:5 [quillnet]\n"), 0u) << err;
+    EXPECT_NE(err.find("above 42 7"), std::string::npos);
+    EXPECT_EQ(err.find("dropped"), std::string::npos);
 }
 
-TEST(TextConvert, RoundTripsAndCodePage936) {
-    EXPECT_EQ(qn::WideToUtf8(static_cast<const mj::wchar*>(nullptr)), "");
+TEST(TextConvert, RoundTripsCodePage936AndPieces) {
+    EXPECT_EQ(qn::WideToUtf8(static_cast<const mj::wchar*>(nullptr)) + qn::WideToCp936(nullptr) + qn::WideToUtf8(W(u"")), "");
     EXPECT_EQ(qn::Utf8ToWide(static_cast<const char*>(nullptr)), mjwstring());
-    EXPECT_EQ(qn::WideToCp936(nullptr), "");
-    EXPECT_EQ(qn::WideToUtf8(W(u"")), "");
     // ASCII, two- and three-byte characters, one outside the BMP (a surrogate pair).
     const std::string utf8 = "caf\xC3\xA9 \xE4\xB8\xAD\xE6\x96\x87 \xF0\x9F\x98\x80";
     EXPECT_EQ(qn::Utf8ToWide(utf8), W(u"caf\u00e9 \u4e2d\u6587 \U0001F600"));
     EXPECT_EQ(qn::WideToUtf8(W(u"caf\u00e9 \u4e2d\u6587 \U0001F600")), utf8);
     EXPECT_EQ(qn::WideToCp936(W(u"/tmp/\u4e2d\u6587/").c_str()), "/tmp/\xD6\xD0\xCE\xC4/");
-}
-
-TEST(TextConvert, PiecesConvertAsTheirJoinedText) {
+    // Pieces convert as their joined text.
     const std::string big(300000, 'b');  // beyond the reused blocks
     const std::vector<std::vector<std::string>> cases = {
-        {"by net == Req:", "q", " Rep:", "caf\xC3\xA9", "\n"},
-        {"a\xE4\xB8", "\xAD b"},        // a character split between pieces
-        {"a\xE4", "\xB8", "\xAD"},       // over three
-        {"bad \xFF", "\x80 end"},         // ill-formed on both sides
-        {"cut\xC3", "z"},                 // cut off, then ASCII
-        {"", "", "only", ""},
-        {"stops", std::string("at\0the nul", 10), "never seen"},
-        {"x", big, "\xE4\xB8\xAD"},
-        {big, big},
-    };
+        {"by net == Req:", "q", " Rep:", "caf\xC3\xA9", "\n"}, {"", "", "only", ""}, {"x", big, "\xE4\xB8\xAD"}, {big, big},
+        // A character split over two and over three pieces, ill-formed on both sides, cut off before ASCII.
+        {"a\xE4\xB8", "\xAD b"}, {"a\xE4", "\xB8", "\xAD"}, {"bad \xFF", "\x80 end"}, {"cut\xC3", "z"},
+        {"stops", std::string("at\0the nul", 10), "never seen"}};
     for (const auto& texts : cases) {
         std::vector<qn::TextPiece> pieces;
         std::string joined;
-        for (const std::string& t : texts) {
-            pieces.push_back({t.data(), t.size()});
-            joined += t;
-        }
+        for (const std::string& t : texts) pieces.push_back({t.data(), (joined += t, t.size())});
         const qn::WideText wide = qn::Utf8ToWideText(pieces.data(), pieces.size());
         const mjwstring expected = qn::Utf8ToWide(joined.c_str());
         EXPECT_EQ(mjwstring(wide.c_str(), wide.size()), expected) << joined.substr(0, 40);
@@ -156,7 +120,7 @@ TEST(TextConvert, PiecesConvertAsTheirJoinedText) {
     EXPECT_EQ(mjwstring(first.c_str()) + mjwstring(second.c_str()), W(u"firstsecond"));
 }
 
-TEST(HostObjects, LoaderArguments) {
+TEST(HostObjects, LoaderArgumentsAndSimpleFile) {
     CModuleLoader loader("MJBase.dll");
     EXPECT_EQ(loader.CreateObject(mj::CLSID_MJParamBag, nullptr), mj::MJ_E_POINTER);
     qn::host::MJRef<mj::IMJParamBag> bag = loader.Create<mj::IMJParamBag>(mj::CLSID_MJParamBag);
@@ -166,9 +130,7 @@ TEST(HostObjects, LoaderArguments) {
     EXPECT_EQ(qn::host::ReadBagText(bag.get(), "name", "fallback"), "value");
     // A class MJBase does not make leaves the reference empty.
     EXPECT_FALSE(loader.Create<mj::IMJObject>(mj::CLSID_HubHostCall));
-}
-
-TEST(HostObjects, SimpleFileWritesThroughTheHost) {
+    // The simple file writes through the host.
     qntest::TempDir dir;
     const std::string path = dir.file("out \xE4\xB8\xAD.bin");
     {

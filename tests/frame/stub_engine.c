@@ -1,6 +1,5 @@
-/* An engine with every entry point the binding looks for but curl_easy_strerror
- * (never called by the library); with QN_STUB_TWENTY all twenty but none of the
- * optional share interface. Also stands in for an MJBase without its factory. */
+/* An engine without curl_easy_strerror (never called by the library); with QN_STUB_TWENTY all twenty
+ * entry points but no share interface. Also stands in for an MJBase without its factory. */
 #if defined(_WIN32)
 #define STUB(name) __declspec(dllexport) int name(void) { return 0; }
 #else

@@ -1,6 +1,5 @@
-// From the inside: the receive buffer's growth, the option document's
-// integers, and engines lacking parts of their interface (made from the real
-// one by changing entries of the binding).
+// From the inside: the receive buffer, the option document's integers, and engines lacking parts of their
+// interface (the real one with entries of the binding changed).
 #include <gtest/gtest.h>
 
 #include <json-c/json.h>
@@ -9,9 +8,8 @@
 #include <climits>
 #include <cstdarg>
 #include <stdexcept>
-#include <string>
 #include <thread>
-#include <vector>
+#include <tuple>
 
 #include "api/export_guard.h"
 #include "curl/libcurl_wrapper.h"
@@ -41,41 +39,32 @@ protected:
 }  // namespace
 
 TEST_F(Internals, ReceiveBufferGrowsByDoublingAndRefusesWhatItCannotHold) {
-    // {bytes in all, per call, member size, capacity after}: libcurl's pieces;
-    // one byte short of the free space; exactly the free space; more than one doubling.
-    struct Case {
-        size_t total, piece, size;
-        int32_t capacity;
-    };
-    for (const Case& k : {Case{300000, 16384, 1, 409600}, Case{102399, 102399, 1, 102400},
-                          Case{102400, 102400, 4, 204800}, Case{500000, 500000, 1, 819200}}) {
-        SCOPED_TRACE(k.total);
+    // {bytes in all, per call, member size, capacity after}: libcurl's pieces; one byte short of the free
+    // space; exactly the free space; more than one doubling.
+    const std::tuple<size_t, size_t, size_t, int32_t> cases[] = {
+        {300000, 16384, 1, 409600}, {102399, 102399, 1, 102400}, {102400, 102400, 4, 204800}, {500000, 500000, 1, 819200}};
+    for (const auto& [total, piece, size, capacity] : cases) {
         RecvData r;
         ASSERT_EQ(r.data->capacity, 102400);
-        std::string body(k.total, '\0');
-        for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>('a' + i % 26);
-        for (size_t at = 0; at < body.size(); at += k.piece) {
-            const size_t n = std::min(k.piece, body.size() - at);
-            ASSERT_EQ(on_curl_recv_data(&body[at], k.size, n / k.size, r.data), n);
-        }
-        EXPECT_EQ(r.data->capacity, k.capacity);
-        ASSERT_EQ(r.data->length, static_cast<int32_t>(k.total));
-        EXPECT_EQ(r.data->buf[k.total], '\0');
-        EXPECT_TRUE(std::string(r.data->buf, k.total) == body);
+        std::string body(total, '\0');
+        for (size_t i = 0; i < total; ++i) body[i] = static_cast<char>('a' + i % 26);
+        for (size_t at = 0, n = std::min(piece, total); at < total; at += n, n = std::min(piece, total - at))
+            ASSERT_EQ(on_curl_recv_data(&body[at], size, n / size, r.data), n);
+        EXPECT_EQ(r.data->capacity, capacity) << total;
+        ASSERT_EQ(r.data->length, static_cast<int32_t>(total));
+        EXPECT_TRUE(r.data->buf[total] == '\0' && std::string(r.data->buf, total) == body) << total;
     }
     RecvData r;
     char chunk[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     EXPECT_EQ(on_curl_recv_data(nullptr, 1, 1, r.data), 0u);
     EXPECT_EQ(on_curl_recv_data(chunk, 1, 1, nullptr), 0u);
-    // Doubling past the signed 32-bit range fails like an allocation; the
-    // record only claims that size: refused before the block is touched.
+    // Doubling past the signed 32-bit range fails like an allocation; the record only claims that size.
     char* const real_buf = r.data->buf;
     r.data->capacity = 1677721600;
     r.data->length = 1677721600 - 8;
     EXPECT_EQ(on_curl_recv_data(chunk, 1, sizeof(chunk), r.data), 0u);
     EXPECT_TRUE(r.data->capacity == 1677721600 && r.data->length == 1677721600 - 8 && r.data->buf == real_buf);
-    r.data->capacity = 102400;
-    r.data->length = 0;
+    r.data->capacity = 102400, r.data->length = 0;
     EXPECT_EQ(log_.records(), (Lines{"35 on_curl_recv_data -- ptr == NULL", "35 on_curl_recv_data -- stream == NULL",
                                      "35 on_curl_recv_data-- on_curl_recv_data"}));
 }
@@ -98,9 +87,8 @@ TEST(OptionDocument, FieldIntTakesIntegersOnly) {
     EXPECT_EQ(json_object_get_field_int(nullptr, "time_out", 7), 7);
     EXPECT_EQ(json_object_get_field_int(json_object_object_get(obj, "arr"), "time_out", 7), 7);
     json_object_put(obj);
-    for (const char* absent : {static_cast<const char*>(nullptr), "not json", "{}"}) {
+    for (const char* absent : {static_cast<const char*>(nullptr), "not json", "{}"})
         EXPECT_EQ(qn::submit::param_ex_time_out(absent), 20000);
-    }
     EXPECT_EQ(qn::submit::param_ex_time_out(R"({"time_out": 45, "headers": []})"), 45);
 }
 
@@ -128,8 +116,7 @@ protected:
         EXPECT_EQ(submit("/late", "slow"), "0 slow");
         EXPECT_EQ(submit("/never", "none", 1), "-1 ");
         const Lines failed = log_.records("] != CURLE_OK");
-        ASSERT_EQ(failed.size(), 1u);
-        EXPECT_NE(failed[0].find("[" + std::to_string(CURLE_OPERATION_TIMEDOUT) + "]"), std::string::npos);
+        EXPECT_TRUE(failed.size() == 1 && failed[0].find("[" + std::to_string(CURLE_OPERATION_TIMEDOUT) + "]") != std::string::npos);
     }
     qntest::RawHttpServer server_{[](qntest::RawConnection& c) {
         const std::string target = c.request().target();
@@ -150,15 +137,11 @@ CURLcode setopt_without_protocols(CURL* curl, CURLoption option, ...) {
     CURLcode result = CURLE_UNKNOWN_OPTION;
     const bool names = option == CURLOPT_PROTOCOLS_STR || option == CURLOPT_REDIR_PROTOCOLS_STR;
     const bool masks = option == CURLOPT_PROTOCOLS || option == CURLOPT_REDIR_PROTOCOLS;
-    if (names ? g_names_known : masks ? g_masks_known : true) {
-        if (option < CURLOPTTYPE_OBJECTPOINT) {
-            result = g_real_setopt(curl, option, va_arg(args, long));
-        } else if (option >= CURLOPTTYPE_OFF_T && option < CURLOPTTYPE_BLOB) {
-            result = g_real_setopt(curl, option, va_arg(args, curl_off_t));
-        } else {
-            result = g_real_setopt(curl, option, va_arg(args, void*));
-        }
-    }
+    if (names ? g_names_known : masks ? g_masks_known : true)
+        result = option < CURLOPTTYPE_OBJECTPOINT ? g_real_setopt(curl, option, va_arg(args, long))
+                 : option >= CURLOPTTYPE_OFF_T && option < CURLOPTTYPE_BLOB
+                     ? g_real_setopt(curl, option, va_arg(args, curl_off_t))
+                     : g_real_setopt(curl, option, va_arg(args, void*));
     va_end(args);
     return result;
 }
@@ -171,8 +154,7 @@ TEST_F(Engine, WithoutMultiPoll) {
     expect_every_answer();
 }
 
-// Without a multi handle, or with one that refuses the transfer, a request
-// runs through curl_easy_perform.
+// Without a multi handle, or with one that refuses the transfer, a request runs through curl_easy_perform.
 TEST_F(Engine, WithoutMultiHandles) {
     CLibcurlWrapper& curl = CLibcurlWrapper::instance();
     const auto multi_init = curl.curl_multi_init;

@@ -1,5 +1,4 @@
-// From the inside: the receive buffer, the option document's integers, and engines lacking parts of their
-// interface (the real one with entries of the binding changed).
+// From the inside: the receive buffer, the document's integers, engines lacking parts (binding entries changed).
 #include <gtest/gtest.h>
 
 #include <json-c/json.h>
@@ -60,8 +59,7 @@ TEST_F(Internals, ReceiveBufferGrowsByDoublingAndRefusesWhatItCannotHold) {
     EXPECT_EQ(on_curl_recv_data(chunk, 1, 1, nullptr), 0u);
     // Doubling past the signed 32-bit range fails like an allocation; the record only claims that size.
     char* const real_buf = r.data->buf;
-    r.data->capacity = 1677721600;
-    r.data->length = 1677721600 - 8;
+    r.data->capacity = 1677721600, r.data->length = 1677721600 - 8;
     EXPECT_EQ(on_curl_recv_data(chunk, 1, sizeof(chunk), r.data), 0u);
     EXPECT_TRUE(r.data->capacity == 1677721600 && r.data->length == 1677721600 - 8 && r.data->buf == real_buf);
     r.data->capacity = 102400, r.data->length = 0;

@@ -1,5 +1,4 @@
-// Every C++ allocation an export makes on the caller's thread fails in turn:
-// the right answer or the failure value with nothing handed out or leaked.
+// Each C++ allocation an export makes on the caller's thread fails in turn: the right answer or the failure value.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -79,7 +78,9 @@ TEST(OutOfMemory, EveryFailedAllocationEndsInTheFailureValue) {
     const std::string tree = server.url("/plume/device/queryDeviceOrgTree");  // through the request cache
     const std::string source = config.write("up", "data");
     const char* const doc = R"({"headers":["X-A: 1"]})";
-    const int doc_len = static_cast<int>(std::strlen(doc));
+    const int len = static_cast<int>(std::strlen(doc));
+    const char *const f = file.c_str(), *const to = target.c_str(), *const p = plain.c_str(), *const from = source.c_str();
+    const std::nullptr_t n{};
     web_data_header header{0, 0};
     web_data form{&header, {nullptr}};
     qntest::Form parts;
@@ -112,26 +113,14 @@ TEST(OutOfMemory, EveryFailedAllocationEndsInTheFailureValue) {
              return v;
          }},
         {"threaded download", [&] {
-             return started(quillnet_download_urlfile_ex(file.c_str(), target.c_str(), nullptr, nullptr),
-                            quillnet_stop_download_urlfile);
-         }},
+             return started(quillnet_download_urlfile_ex(f, to, n, n), quillnet_stop_download_urlfile); }},
         {"asynchronous download", [&] {
-             return started(quillnet_download_asyn_urlfile(file.c_str(), target.c_str(), "b", 1, 2, 2, doc, doc_len,
-                                                           nullptr, nullptr),
-                            quillnet_stop_download_asyn_urlfile);
-         }},
-        {"threaded upload",
-         [&] { return started(quillnet_upload_urlfile_ex(plain.c_str(), source.c_str(), nullptr, nullptr), nullptr); }},
+             return started(quillnet_download_asyn_urlfile(f, to, "b", 1, 2, 2, doc, len, n, n), quillnet_stop_download_asyn_urlfile); }},
+        {"threaded upload", [&] { return started(quillnet_upload_urlfile_ex(p, from, n, n), nullptr); }},
         {"asynchronous upload", [&] {
-             return started(quillnet_upload_asyn_urlfile(plain.c_str(), source.c_str(), "b", 1, 2, 2, doc, doc_len,
-                                                         nullptr, nullptr),
-                            quillnet_stop_upload_asyn_urlfile);
-         }},
+             return started(quillnet_upload_asyn_urlfile(p, from, "b", 1, 2, 2, doc, len, n, n), quillnet_stop_upload_asyn_urlfile); }},
         {"asynchronous multipart", [&] {
-             return started(quillnet_submit_multipart_asyn(plain.c_str(), parts.get(), 0, 2, 1, doc, doc_len, nullptr,
-                                                           nullptr),
-                            quillnet_stop_multipart_asyn);
-         }},
+             return started(quillnet_submit_multipart_asyn(p, parts.get(), 0, 2, 1, doc, len, n, n), quillnet_stop_multipart_asyn); }},
     };
     for (const auto& [name, run] : cases) {
         long k = 0;

@@ -38,8 +38,7 @@ protected:
 }  // namespace
 
 TEST_F(Internals, ReceiveBufferGrowsByDoublingAndRefusesWhatItCannotHold) {
-    // {bytes in all, per call, member size, capacity after}: libcurl's pieces; one byte short of the free
-    // space; exactly the free space; more than one doubling.
+    // {bytes, per call, member size, capacity after}: libcurl's pieces; free space -1, exact; over one doubling.
     const std::tuple<size_t, size_t, size_t, int32_t> cases[] = {
         {300000, 16384, 1, 409600}, {102399, 102399, 1, 102400}, {102400, 102400, 4, 204800}, {500000, 500000, 1, 819200}};
     for (const auto& [total, piece, size, capacity] : cases) {
@@ -67,8 +66,7 @@ TEST_F(Internals, ReceiveBufferGrowsByDoublingAndRefusesWhatItCannotHold) {
                                      "35 on_curl_recv_data-- on_curl_recv_data"}));
 }
 
-// What no export makes happen on demand: an exception other than bad_alloc.
-TEST_F(Internals, ExportGuardLogsWhatEscapes) {
+TEST_F(Internals, ExportGuardLogsWhatEscapes) {  // no export throws anything but bad_alloc on demand
     EXPECT_EQ(qn::api::guarded("quillnet_x", -1, []() -> int { throw std::runtime_error("broken"); }), -1);
     EXPECT_EQ(qn::api::guarded("quillnet_y", 0, []() -> int { throw 42; }), 0);
     EXPECT_EQ(log_.records(), (Lines{"35 quillnet_x: broken", "35 quillnet_y: unknown exception"}));
@@ -92,8 +90,7 @@ TEST(OptionDocument, FieldIntTakesIntegersOnly) {
 
 namespace {
 
-// Answers a POST with its body at once, after 300 ms (/late) or never (/never).
-class Engine : public Internals {
+class Engine : public Internals {  // answers a POST with its body at once, after 300 ms (/late) or never (/never)
 protected:
     void SetUp() override {
         Internals::SetUp();

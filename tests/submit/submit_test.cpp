@@ -29,8 +29,7 @@ const std::string kLarge = [] {
     return text;
 }();
 
-// Answers by path; "ok" for any other.
-void answer(RawConnection& c) {
+void answer(RawConnection& c) {  // by path; "ok" for any other
     const std::string t = c.request().target();
     const Lines cookies = {"Set-Cookie: sid=abc123; Path=/", "Set-Cookie: theme=dark; Path=/"};
     const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: ";
@@ -67,7 +66,6 @@ protected:
     std::string said() const { return last().method() + " " + last().header("Content-Type") + " " + last().body; }
 
     RawHttpServer server_{answer};
-    // A valid pair of versioned records, save the URL and outputs.
     QuillnetSubmitParam param_{0, static_cast<int>(sizeof(QuillnetSubmitParam)), nullptr, 10, "body", 0, 2, 1};
     QuillnetSubmitParamEx param_ex_{};
 };
@@ -152,8 +150,7 @@ TEST_F(Submit, MethodAndContentTypeCodes) {
     EXPECT_EQ(said(), "POST application/json {}");
     EXPECT_EQ(quillnet_submit_ex3(url("/c").c_str(), 10, "{}", 0, 2, 1, &none.ptr, &none.len), -1);
     EXPECT_EQ(log_.notes(), (Lines{"25 CONTENT_APP_STANDARD conten_type:0", "30 param_ex == NULL"}));
-    // The versioned submit: NULL content replaced in the caller's record; 0 is an unknown content type there,
-    // and 6 an unknown method.
+    // The versioned submit: NULL content replaced in the caller's record; content type 0 and method 6 unknown.
     const std::string u = url("/c");
     param_ = {0, static_cast<int>(sizeof(param_)), u.c_str(), 10, nullptr, 0, 6, 0};
     ASSERT_EQ(quillnet_submit_common(&param_, &param_ex_), 0);
@@ -167,8 +164,7 @@ TEST_F(Submit, MethodAndContentTypeCodes) {
 }
 
 TEST_F(Submit, OptionDocumentLinesGoOutInOrderOrTheRequestIsAbandoned) {
-    // Array order after the default lines; null skipped, "auth_digest" an ordinary line, other members ignored;
-    // elements that are not strings go out as their JSON text (a bare number is no header line to libcurl).
+    // In order after the defaults; null skipped, "auth_digest" a plain line, other members ignored, others as JSON.
     const std::pair<const char*, Lines> sent[] = {
         {R"({"headers":["X-1: a", null, "auth_digest:user:pw"], "time_out": 3})",
          {kCharset, kEncoding, "X-1: a", "auth_digest:user:pw"}},
@@ -238,8 +234,7 @@ TEST_F(Submit, CookiesReceivedAndSent) {
                                           nullptr, 1, buf, buf_len);
         return std::to_string(r) + " " + b.str() + " " + std::to_string(b.len);
     };
-    // Two cookies: libcurl's lines, each followed by a tab; the length counts the terminator. The block goes
-    // round again: grown, not leaked.
+    // Two cookies: libcurl's lines, each with a tab after; the length counts the terminator; reused: grown, not leaked.
     char* cookies = nullptr;
     int cookies_len = 0;
     ASSERT_EQ(ex6("/login", &cookies, &cookies_len), "0 welcome 7");
@@ -341,8 +336,7 @@ TEST_F(Submit, LineBreaksNeverReachTheWire) {
     EXPECT_NE(heads.find("\r\nX-B: 1\r\n"), std::string::npos);
 }
 
-// The host's verification switch, read once per process (each case is one): QUILLNET_TLS_VERIFY or null,
-// QUILLNET_TLS_CA_FILE set to the server's own certificate, the host, and the two results.
+// Read once per process: QUILLNET_TLS_VERIFY or null, QUILLNET_TLS_CA_FILE (the server's certificate), host, results.
 struct TlsCase {
     const char *name, *verify;
     bool ca_file;

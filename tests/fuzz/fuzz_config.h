@@ -1,5 +1,6 @@
-// A configuration folder of the fuzz process's own, whose mjlog.dat drops
-// every record (the sink's disk work is not what is fuzzed), removed at exit.
+// The fuzz process gets a configuration folder of its own, named after the
+// program, whose mjlog.dat drops every record (the sink's disk work is not
+// what is fuzzed), removed at exit.
 #ifndef QN_FUZZ_CONFIG_H
 #define QN_FUZZ_CONFIG_H
 
@@ -10,33 +11,26 @@
 #include <fstream>
 #include <string>
 
-namespace qnfuzz {
-
-inline std::filesystem::path& config_dir() {
-    static std::filesystem::path dir;
-    return dir;
-}
-
-inline void remove_config_dir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(config_dir(), ignored);
-}
-
-// Call from LLVMFuzzerInitialize, before the library's first use.
-inline void use_quiet_config_dir(const std::string& name) {
-    config_dir() = std::filesystem::temp_directory_path() / (name + "_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(config_dir() / "Resource");
-    std::ofstream(config_dir() / "mjlog.dat") << "log_level=100\n";
-    ::setenv("MJ_CONFIG_DIR", (config_dir().string() + "/").c_str(), 1);
-    // Registered before the library's own statics exist, so it runs after
-    // them at exit.
-    std::atexit(remove_config_dir);
-}
+inline std::filesystem::path g_fuzz_config_dir;
 
 inline void check(bool condition) {
     if (!condition) std::abort();
 }
 
-}  // namespace qnfuzz
+// Before the library's first use; the removal, registered before the
+// library's statics exist, runs after them at exit.
+extern "C" int LLVMFuzzerInitialize(int*, char*** argv) {
+    namespace fs = std::filesystem;
+    g_fuzz_config_dir = fs::temp_directory_path() /
+                        (fs::path((*argv)[0]).filename().string() + "_" + std::to_string(::getpid()));
+    fs::create_directories(g_fuzz_config_dir / "Resource");
+    std::ofstream(g_fuzz_config_dir / "mjlog.dat") << "log_level=100\n";
+    ::setenv("MJ_CONFIG_DIR", (g_fuzz_config_dir.string() + "/").c_str(), 1);
+    std::atexit([] {
+        std::error_code ignored;
+        fs::remove_all(g_fuzz_config_dir, ignored);
+    });
+    return 0;
+}
 
 #endif

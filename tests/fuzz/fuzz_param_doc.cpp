@@ -1,6 +1,5 @@
-// The request option document on arbitrary text, in both modes: no crash,
-// no line with a CR or LF on the header list, lines only from a document
-// that has a "headers" array, and the time-out reader on the same text.
+// The option document on arbitrary text, in both modes: no crash, no line with
+// CR or LF, lines only from a "headers" array; the time-out reader likewise.
 #include <cstdint>
 #include <string>
 
@@ -9,17 +8,8 @@
 #include "fuzz_config.h"
 #include "submit/param_doc.h"
 
-using qnfuzz::check;
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    qnfuzz::use_quiet_config_dir("qn_fuzz_param_doc");
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    // Digest credentials land on a handle, kept for every run.
-    static CURL* const easy = CLibcurlWrapper::instance().curl_easy_init();
-    // The document is C text: it ends at the first NUL.
+    static CURL* const easy = CLibcurlWrapper::instance().curl_easy_init();  // for Digest credentials
     const std::string doc(reinterpret_cast<const char*>(data), size);
     for (const auto mode : {qn::submit::AuthDigestMode::kSendAsHeader, qn::submit::AuthDigestMode::kDigestCredentials}) {
         qn::curl::StringList headers;
@@ -29,8 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             check(line->data != nullptr && !qn::curl::has_line_break(line->data));
         }
         check(outcome == qn::submit::ParamDocOutcome::kOk || lines == 0);
-        // The tail the list keeps stays right: one more line goes at the end.
-        check(headers.append("X-Last: 1"));
+        check(headers.append("X-Last: 1"));  // the list's kept tail stays right
         const curl_slist* last = headers.get();
         while (last->next != nullptr) last = last->next;
         check(std::string(last->data) == "X-Last: 1");

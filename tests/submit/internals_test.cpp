@@ -1,8 +1,4 @@
-// From the inside: the growth rule of on_curl_recv_data at its edges,
-// json_object_get_field_int, and the roads the library takes when the
-// loaded engine lacks parts of its interface (curl_multi_poll, multi
-// handles, any way of restricting the protocols). Those engines are made
-// from the real one by changing single entries of the binding.
+// From the inside: the receive buffer, the document's integers, engines lacking parts (binding entries changed).
 #include <gtest/gtest.h>
 
 #include <json-c/json.h>
@@ -11,15 +7,12 @@
 #include <climits>
 #include <cstdarg>
 #include <stdexcept>
-#include <string>
 #include <thread>
-#include <vector>
+#include <tuple>
 
 #include "api/export_guard.h"
 #include "curl/libcurl_wrapper.h"
-#include "http_server.h"
 #include "log_file.h"
-#include "quillnet.h"
 #include "raw_http_server.h"
 #include "submit/param_doc.h"
 #include "submit/recv_data.h"
@@ -45,52 +38,35 @@ protected:
 }  // namespace
 
 TEST_F(Internals, ReceiveBufferGrowsByDoublingAndRefusesWhatItCannotHold) {
-    // {bytes in all, bytes per call, size of a member, capacity after}:
-    // libcurl's pieces; one byte short of the free space (fits with its
-    // terminator); exactly the free space (doubles first); more than one
-    // doubling can hold (doubles until it fits).
-    struct Case {
-        size_t total, piece, size;
-        int32_t capacity;
-    };
-    for (const Case& k : {Case{300000, 16384, 1, 409600}, Case{102399, 102399, 1, 102400},
-                          Case{102400, 102400, 4, 204800}, Case{500000, 500000, 1, 819200}}) {
-        SCOPED_TRACE(k.total);
+    // {bytes, per call, member size, capacity after}: libcurl's pieces; free space -1, exact; over one doubling.
+    const std::tuple<size_t, size_t, size_t, int32_t> cases[] = {
+        {300000, 16384, 1, 409600}, {102399, 102399, 1, 102400}, {102400, 102400, 4, 204800}, {500000, 500000, 1, 819200}};
+    for (const auto& [total, piece, size, capacity] : cases) {
         RecvData r;
         ASSERT_EQ(r.data->capacity, 102400);
-        std::string body(k.total, '\0');
-        for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>('a' + i % 26);
-        for (size_t at = 0; at < body.size(); at += k.piece) {
-            const size_t n = std::min(k.piece, body.size() - at);
-            ASSERT_EQ(on_curl_recv_data(&body[at], k.size, n / k.size, r.data), n);
-        }
-        EXPECT_EQ(r.data->capacity, k.capacity);
-        ASSERT_EQ(r.data->length, static_cast<int32_t>(k.total));
-        EXPECT_EQ(r.data->buf[k.total], '\0');
-        EXPECT_TRUE(std::string(r.data->buf, k.total) == body);
+        std::string body(total, '\0');
+        for (size_t i = 0; i < total; ++i) body[i] = static_cast<char>('a' + i % 26);
+        for (size_t at = 0, n = std::min(piece, total); at < total; at += n, n = std::min(piece, total - at))
+            ASSERT_EQ(on_curl_recv_data(&body[at], size, n / size, r.data), n);
+        EXPECT_EQ(r.data->capacity, capacity) << total;
+        ASSERT_EQ(r.data->length, static_cast<int32_t>(total));
+        EXPECT_TRUE(r.data->buf[total] == '\0' && std::string(r.data->buf, total) == body) << total;
     }
     RecvData r;
-    char one = 'x';  // not "byte": the Windows headers declare that type
-    EXPECT_EQ(on_curl_recv_data(nullptr, 1, 1, r.data), 0u);
-    EXPECT_EQ(on_curl_recv_data(&one, 1, 1, nullptr), 0u);
-    // The doubling past the signed 32-bit range counts as a failed
-    // allocation. The record only claims that size: the growth is refused
-    // before the block is touched.
-    char* const real_buf = r.data->buf;
-    r.data->capacity = 1677721600;
-    r.data->length = 1677721600 - 8;
     char chunk[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    EXPECT_EQ(on_curl_recv_data(nullptr, 1, 1, r.data), 0u);
+    EXPECT_EQ(on_curl_recv_data(chunk, 1, 1, nullptr), 0u);
+    // Doubling past the signed 32-bit range fails like an allocation; the record only claims that size.
+    char* const real_buf = r.data->buf;
+    r.data->capacity = 1677721600, r.data->length = 1677721600 - 8;
     EXPECT_EQ(on_curl_recv_data(chunk, 1, sizeof(chunk), r.data), 0u);
     EXPECT_TRUE(r.data->capacity == 1677721600 && r.data->length == 1677721600 - 8 && r.data->buf == real_buf);
-    r.data->capacity = 102400;
-    r.data->length = 0;
+    r.data->capacity = 102400, r.data->length = 0;
     EXPECT_EQ(log_.records(), (Lines{"35 on_curl_recv_data -- ptr == NULL", "35 on_curl_recv_data -- stream == NULL",
                                      "35 on_curl_recv_data-- on_curl_recv_data"}));
 }
 
-// What no export makes happen on demand: an exception other than a failed
-// allocation, turned into the failure value and its line.
-TEST_F(Internals, ExportGuardLogsWhatEscapes) {
+TEST_F(Internals, ExportGuardLogsWhatEscapes) {  // no export throws anything but bad_alloc on demand
     EXPECT_EQ(qn::api::guarded("quillnet_x", -1, []() -> int { throw std::runtime_error("broken"); }), -1);
     EXPECT_EQ(qn::api::guarded("quillnet_y", 0, []() -> int { throw 42; }), 0);
     EXPECT_EQ(log_.records(), (Lines{"35 quillnet_x: broken", "35 quillnet_y: unknown exception"}));
@@ -107,17 +83,14 @@ TEST(OptionDocument, FieldIntTakesIntegersOnly) {
     EXPECT_EQ(json_object_get_field_int(nullptr, "time_out", 7), 7);
     EXPECT_EQ(json_object_get_field_int(json_object_object_get(obj, "arr"), "time_out", 7), 7);
     json_object_put(obj);
-    for (const char* absent : {static_cast<const char*>(nullptr), "not json", "{}"}) {
+    for (const char* absent : {static_cast<const char*>(nullptr), "not json", "{}"})
         EXPECT_EQ(qn::submit::param_ex_time_out(absent), 20000);
-    }
     EXPECT_EQ(qn::submit::param_ex_time_out(R"({"time_out": 45, "headers": []})"), 45);
 }
 
 namespace {
 
-// A server that answers a POST with its body at once, or after 300 ms
-// (/late), or not at all (/never).
-class Engine : public Internals {
+class Engine : public Internals {  // answers a POST with its body at once, after 300 ms (/late) or never (/never)
 protected:
     void SetUp() override {
         Internals::SetUp();
@@ -133,19 +106,16 @@ protected:
         const int r = quillnet_submit_ex(server_.url(path).c_str(), timeout, body.c_str(), 0, &b.ptr, &b.len);
         return std::to_string(r) + " " + b.str();
     }
-    // The answers to every kind of request, one after another.
     void expect_every_answer() {
         for (int i = 0; i < 3; ++i) EXPECT_EQ(submit("/now", "q" + std::to_string(i)), "0 q" + std::to_string(i));
         EXPECT_EQ(submit("/late", "slow"), "0 slow");
         EXPECT_EQ(submit("/never", "none", 1), "-1 ");
         const Lines failed = log_.records("] != CURLE_OK");
-        ASSERT_EQ(failed.size(), 1u);
-        EXPECT_NE(failed[0].find("[" + std::to_string(CURLE_OPERATION_TIMEDOUT) + "]"), std::string::npos);
+        EXPECT_TRUE(failed.size() == 1 && failed[0].find("[" + std::to_string(CURLE_OPERATION_TIMEDOUT) + "]") != std::string::npos);
     }
     qntest::RawHttpServer server_{[](qntest::RawConnection& c) {
         const std::string target = c.request().target();
-        // (The server takes one connection at a time: one that is never
-        // answered is closed after its client gave up.)
+        // (One connection at a time: /never is closed after its client gave up.)
         std::this_thread::sleep_for(std::chrono::milliseconds(target == "/never" ? 1500 : target == "/late" ? 300 : 0));
         if (target != "/never") c.send(qntest::RawHttpServer::response(200, c.request().body));
     }};
@@ -155,23 +125,18 @@ CURLcode (*g_real_setopt)(CURL*, CURLoption, ...) = nullptr;
 bool g_names_known = true;  // CURLOPT_PROTOCOLS_STR and its redirect twin (libcurl 7.85 on)
 bool g_masks_known = true;  // CURLOPT_PROTOCOLS and its redirect twin
 
-// curl_easy_setopt of an engine that may not know the ways of restricting
-// the protocols; every other option goes to the real one.
+// curl_easy_setopt of an engine that may not know the ways of restricting the protocols.
 CURLcode setopt_without_protocols(CURL* curl, CURLoption option, ...) {
     std::va_list args;
     va_start(args, option);
     CURLcode result = CURLE_UNKNOWN_OPTION;
     const bool names = option == CURLOPT_PROTOCOLS_STR || option == CURLOPT_REDIR_PROTOCOLS_STR;
     const bool masks = option == CURLOPT_PROTOCOLS || option == CURLOPT_REDIR_PROTOCOLS;
-    if (names ? g_names_known : masks ? g_masks_known : true) {
-        if (option < CURLOPTTYPE_OBJECTPOINT) {
-            result = g_real_setopt(curl, option, va_arg(args, long));
-        } else if (option >= CURLOPTTYPE_OFF_T && option < CURLOPTTYPE_BLOB) {
-            result = g_real_setopt(curl, option, va_arg(args, curl_off_t));
-        } else {
-            result = g_real_setopt(curl, option, va_arg(args, void*));
-        }
-    }
+    if (names ? g_names_known : masks ? g_masks_known : true)
+        result = option < CURLOPTTYPE_OBJECTPOINT ? g_real_setopt(curl, option, va_arg(args, long))
+                 : option >= CURLOPTTYPE_OFF_T && option < CURLOPTTYPE_BLOB
+                     ? g_real_setopt(curl, option, va_arg(args, curl_off_t))
+                     : g_real_setopt(curl, option, va_arg(args, void*));
     va_end(args);
     return result;
 }
@@ -184,8 +149,7 @@ TEST_F(Engine, WithoutMultiPoll) {
     expect_every_answer();
 }
 
-// Without a multi handle, or with one that refuses the transfer, a request
-// runs through curl_easy_perform.
+// Without a multi handle, or with one that refuses the transfer, a request runs through curl_easy_perform.
 TEST_F(Engine, WithoutMultiHandles) {
     CLibcurlWrapper& curl = CLibcurlWrapper::instance();
     const auto multi_init = curl.curl_multi_init;
@@ -196,9 +160,7 @@ TEST_F(Engine, WithoutMultiHandles) {
     expect_every_answer();
 }
 
-// An engine that knows only the protocol masks (before 7.85) is restricted
-// with them; one that knows no way of restricting them gets no URL, so
-// nothing is sent.
+// Only the masks (before 7.85): restricted with them; no way at all: no URL, nothing sent.
 TEST_F(Engine, ProtocolsRestrictedOrNothingSent) {
     g_real_setopt = CLibcurlWrapper::instance().curl_easy_setopt;
     CLibcurlWrapper::instance().curl_easy_setopt = &setopt_without_protocols;

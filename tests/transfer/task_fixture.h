@@ -2,17 +2,17 @@
 #ifndef QN_TEST_TRANSFER_TASK_FIXTURE_H
 #define QN_TEST_TRANSFER_TASK_FIXTURE_H
 
+#include <filesystem>
+#include <functional>
+
+#include "fixture.h"  // first: the test server's winsock2.h must precede windows.h
+#include "platform.h"
+#include "transfer/task.h"
+
 #if defined(_WIN32)
 #include <windows.h>
 #include <tlhelp32.h>
 #endif
-
-#include <filesystem>
-#include <functional>
-
-#include "fixture.h"
-#include "platform.h"
-#include "transfer/task.h"
 
 template <class Info>
 bool finished(int64_t fd) {

@@ -2,6 +2,7 @@
 #ifndef QN_TEST_TRANSFER_FIXTURE_H
 #define QN_TEST_TRANSFER_FIXTURE_H
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,8 @@ using qntest::pattern;
 using qntest::read_file;
 using qntest::record;
 using qntest::Seen;
+
+inline int length(const char* text) { return text == nullptr ? 0 : static_cast<int>(std::strlen(text)); }
 
 // The records in `log` that contain `part`.
 inline Lines grep(const Lines& log, const std::string& part) {

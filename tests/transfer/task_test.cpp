@@ -2,7 +2,6 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -14,10 +13,6 @@ using qn::transfer::asyn_download_info;
 using qn::transfer::download_info;
 
 namespace {
-
-int length(const char* text) {
-    return text == nullptr ? 0 : static_cast<int>(std::strlen(text));
-}
 
 int64_t start_asyn(const std::string& url, const std::string& path, Seen* seen, const char* doc = nullptr,
                    int conten_type = 1, int submit_type = 1, const char* body = nullptr) {
@@ -196,13 +191,10 @@ TEST_F(Task, CleanupWhileTasksRun) {
     EXPECT_EQ(requests[requests.size() - 2].remote_port, requests.back().remote_port);
 }
 
-TEST_F(TaskCycles, Threaded) {
+TEST_F(TaskCycles, Downloads) {
     run(20, [&](const std::string& url) {
         return quillnet_download_urlfile_ex(url.c_str(), out_.file("c").c_str(), nullptr, nullptr);
     }, quillnet_stop_download_urlfile);
-}
-
-TEST_F(TaskCycles, Asynchronous) {
     run(200, [&](const std::string& url) { return start_asyn(url, out_.file("c"), nullptr); },
         quillnet_stop_download_asyn_urlfile);
 }

@@ -22,10 +22,6 @@ std::string binary(size_t n) {
     return s;
 }
 
-int length(const char* text) {
-    return text == nullptr ? 0 : static_cast<int>(std::strlen(text));
-}
-
 int64_t upload_asyn(const std::string& url, const std::string& path, Seen* seen, int conten_type = 0,
                     const char* doc = nullptr) {
     return quillnet_upload_asyn_urlfile(url.c_str(), path.c_str(), "body", 4, 2, conten_type, doc, length(doc), seen,
@@ -241,12 +237,9 @@ TEST_F(Upload, EndedThreadedUploadsAreJoinedAtTheNextStart) {
     ASSERT_TRUE(eventually([&] { return quillnet_getpos_upload_urlfile(second) == 100; }));
 }
 
-TEST_F(TaskCycles, AsynchronousUploads) {
+TEST_F(TaskCycles, AsynchronousUploadsAndMultipart) {
     const std::string file = out_.write("c1", binary(1u << 20));
     run(20, [&](const std::string& url) { return upload_asyn(url, file, nullptr); }, quillnet_stop_upload_asyn_urlfile);
-}
-
-TEST_F(TaskCycles, AsynchronousMultipart) {
     qntest::Form form;
     form.add(5, "c", binary(1u << 20)).add(1, "f", "v");
     run(20, [&](const std::string& url) { return multipart(url, form.get(), nullptr); }, quillnet_stop_multipart_asyn);

@@ -23,13 +23,8 @@ std::string submit(const std::string& url, const std::string& body) {
     return r == 0 ? b.str() : "failed";
 }
 
-struct Load {
-    const char* name;
-    bool tls;
-    int threads, per_thread;
-    const char* share;  // QUILLNET_SHARE_CONNECTIONS, or null
-    size_t max_connections;  // 0: one per request
-};
+// share: QUILLNET_SHARE_CONNECTIONS, or null; max_connections 0: one per request.
+struct Load { const char* name; bool tls; int threads, per_thread; const char* share; size_t max_connections; };
 void PrintTo(const Load& l, std::ostream* out) { *out << l.name; }
 
 class Sharing : public ::testing::TestWithParam<Load> {};

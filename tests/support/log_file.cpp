@@ -15,8 +15,7 @@ std::string log_path(const std::string& config_dir, const std::string& module) {
     return config_dir + "log/" + module + ".log";
 }
 
-namespace {
-std::vector<std::string> log_lines_containing(const std::string& path, const std::string& needle) {
+std::vector<std::string> log_lines(const std::string& path, const std::string& needle) {
     std::vector<std::string> out;
     std::istringstream in(read_file(path));
     for (std::string line; std::getline(in, line);) {
@@ -24,12 +23,11 @@ std::vector<std::string> log_lines_containing(const std::string& path, const std
     }
     return out;
 }
-}  // namespace
 
 std::string wait_for_log_line(const std::string& path, const std::string& needle, int timeout_ms) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     for (;;) {
-        const auto lines = log_lines_containing(path, needle);
+        const auto lines = log_lines(path, needle);
         if (!lines.empty()) return lines.front();
         if (std::chrono::steady_clock::now() >= deadline) return std::string();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -64,7 +62,7 @@ std::vector<std::string> LogReader::records(const std::string& needle) {
     }
     // "2026-12-05 16:01:02.345 [tid] [level] text"
     int passed = 0;  // markers before the current line
-    for (const std::string& line : log_lines_containing(path_, "")) {
+    for (const std::string& line : log_lines(path_, "")) {
         const size_t level = line.find("] [") + 3;
         const size_t text = line.find("] ", level) + 2;
         if (level < 3 || text < 2) continue;

@@ -11,6 +11,9 @@ namespace qntest {
 
 std::string log_path(const std::string& config_dir, const std::string& module = "quillnet");
 
+// The lines of the file that contain `needle`.
+std::vector<std::string> log_lines(const std::string& path, const std::string& needle = "");
+
 // The first line that contains `needle` within `timeout_ms`, or empty text.
 std::string wait_for_log_line(const std::string& path, const std::string& needle, int timeout_ms = 5000);
 

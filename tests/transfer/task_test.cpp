@@ -32,12 +32,7 @@ protected:
 }  // namespace
 
 TEST_F(Task, ThreadedDownloads) {
-    struct Case {
-        std::string path;
-        std::string target;
-        int final_pos;
-        std::string body;
-    } cases[] = {
+    struct Case { std::string path, target; int final_pos; std::string body; } cases[] = {
         {"/file/400000", out_.file("a"), 100, pattern(400000)},
         {"/chunked/300000", out_.file("b"), 0, pattern(300000)},  // no length, no position
         {"/say?s=404&b=gone", out_.file("c"), 100, "gone"},        // a body like any other
@@ -70,13 +65,8 @@ TEST_F(Task, ThreadedDownloads) {
 TEST_F(Task, AsynchronousOnTheWire) {
     qntest::RawHttpServer raw([](qntest::RawConnection& c) { c.send(qntest::RawHttpServer::response(200, "ok")); });
     raw.start();
-    struct Case {
-        int submit_type;
-        int conten_type;
-        const char* doc;
-        const char* body;
-        std::string head;  // method and the header lines from "Connection" on
-    } cases[] = {
+    // head: the method and the header lines from "Connection" on.
+    struct Case { int submit_type, conten_type; const char *doc, *body; std::string head; } cases[] = {
         {1, 1, nullptr, "ignored", "GET Connection: Keep-Alive|Content-Type: application/json|"},
         {2, 1, nullptr, R"({"a":1})",
          "POST Connection: Keep-Alive|Content-Type: application/json|"
@@ -116,11 +106,7 @@ TEST_F(Task, AsynchronousOnTheWire) {
 }
 
 TEST_F(Task, AsynchronousOutcomes) {
-    struct Case {
-        std::string path;
-        const char* doc;
-        int done;
-    } cases[] = {
+    struct Case { std::string path; const char* doc; int done; } cases[] = {
         {"/file/500000", nullptr, 0},
         {"/say?s=404&b=gone", nullptr, 1},
         {"/slow/4000000", R"({"time_out":1})", 1},

@@ -103,11 +103,8 @@ TEST_F(Upload, EachVariantPostsTheFileWhole) {
 
 TEST_F(Upload, AsynchronousHeadersByContentType) {
     const std::string file = out_.write("h", "abc");
-    struct Case {
-        int conten_type;
-        const char* doc;
-        std::string seen;  // Content-Type (its start), "|", X-A and auth_digest
-    } cases[] = {
+    // seen: the start of Content-Type, "|", X-A and auth_digest.
+    struct Case { int conten_type; const char* doc; std::string seen; } cases[] = {
         {1, nullptr, "application/json|--"},
         {2, R"({"headers":["X-A: 1","auth_digest:u:p"]})", "multipart/form-data|1u:p"},
         {2, "{}", "multipart/form-data|--"},

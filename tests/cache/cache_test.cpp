@@ -1,5 +1,4 @@
-// The request cache on a clock the tests move, and the timed perform through
-// it against a server that counts what reaches it.
+// The request cache on a clock the tests move, and the timed perform through it against a counting server.
 #include <condition_variable>
 #include <cstring>
 #include <regex>
@@ -327,8 +326,7 @@ TEST_F(TimedPerform, IdenticalRequestsInFlightShareOneTransferAndItsFailure) {
     EXPECT_EQ(Peer::Pending(WebReqCache::instance()), 0u);
 }
 
-// A waiter gives up at its own time-out, as its transfer would; a clear
-// during the transfer neither blocks nor loses it.
+// A waiter gives up at its own time-out, as its transfer would; a clear meanwhile neither blocks nor loses it.
 TEST_F(TimedPerform, WaiterTimeOutAndClearDuringATransfer) {
     serve(true);
     Reply first;
@@ -372,8 +370,7 @@ TEST(CacheCleaner, StopsAtOnceAndIsJoinedBeforeExit) {
     EXPECT_GT(qntest::thread_count(), g_threads_before_cache) << "the clean-up thread runs";
 }
 
-// A full accept queue never completes the connect: a submit allowed twelve
-// seconds fails after five.
+// A full accept queue never completes the connect: a submit allowed twelve seconds fails after five.
 TEST(ConnectTimeOut, FiveSecondsWhateverTheRequestAllows) {
     qntest::TempDir config;
     qntest::use_config_dir(config.path());

@@ -1,5 +1,4 @@
-// Shared connections: exact answers from many threads over few connections,
-// one per request when sharing is off, servers that drop kept connections.
+// Shared connections: exact answers over few connections, one each when off, servers that drop kept ones.
 #include <gtest/gtest.h>
 
 #include <set>

@@ -17,8 +17,7 @@ std::vector<std::string> log_lines(const std::string& path, const std::string& n
 // The first line that contains `needle` within `timeout_ms`, or empty text.
 std::string wait_for_log_line(const std::string& path, const std::string& needle, int timeout_ms = 5000);
 
-// The library's records, in order. Each read queues a marker through a sink
-// of its own (one queue per file) and waits for it: every earlier record is in.
+// The library's records, in order: each read waits for a marker of its own sink (one queue per file).
 class LogReader {
 public:
     explicit LogReader(const std::string& config_dir) : path_(log_path(config_dir)) {}

@@ -1,6 +1,5 @@
-// Unloading the library with tasks running, each time in a forked child: the
-// unload stops every task, aborts threaded uploads (which have no stop) and
-// waits for every worker before the code goes.
+// Unloading the library with tasks running, in a forked child: the unload stops every task, aborts
+// threaded uploads (which have no stop) and waits for every worker before the code goes.
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -40,8 +39,7 @@ using Position = int (*)(int64_t);
 int (*g_stop_itself)(int64_t) = nullptr;
 std::atomic<bool> g_stopped_itself{false};
 
-// Stops its own task and stays in the callback longer than the other workers
-// take to end: the unload comes meanwhile and must wait for it.
+// Stops its own task and lingers in the callback: the unload comes meanwhile and must wait for it.
 void stop_itself_and_linger(void* handle, int, void*, unsigned int, void*) {
     if (g_stopped_itself.exchange(true)) return;
     g_stop_itself(static_cast<int64_t>(reinterpret_cast<intptr_t>(handle)));

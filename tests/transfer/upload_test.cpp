@@ -1,5 +1,4 @@
-// The uploads and the asynchronous multipart submit against a server that
-// parses the forms.
+// The uploads and the asynchronous multipart submit against a server that parses the forms.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -50,8 +49,7 @@ protected:
     qntest::HttpServer server_;
 };
 
-// `size` bytes, zero bytes among them, by one variant, whole, with rising
-// position and the variant's events.
+// `size` bytes with zero bytes, by one variant, whole, with rising position and the variant's events.
 void Upload::post(bool threaded, size_t size, const std::string& path) {
     SCOPED_TRACE(std::to_string(threaded) + " " + std::to_string(size));
     const std::string name = "f" + std::to_string(size), content = binary(size), file = out_.write(name, content);

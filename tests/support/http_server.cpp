@@ -209,18 +209,4 @@ void HttpServer::stop() {
     }
 }
 
-std::string HttpServer::url(const std::string& path) const {
-    return scheme_ + "://127.0.0.1:" + std::to_string(port_) + path;
-}
-
-std::vector<ReceivedRequest> HttpServer::requests() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return requests_;
-}
-
-std::vector<Upload> HttpServer::uploads() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return uploads_;
-}
-
 }  // namespace qntest

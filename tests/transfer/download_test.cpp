@@ -18,14 +18,7 @@ std::string file_or_none(const std::string& path) {
     return file_exists(path) ? read_file(path) : kNoFile;
 }
 
-class Download : public TransferTest {
-protected:
-    void SetUp() override {
-        TransferTest::SetUp();
-        server_.serve_files().start();
-    }
-    qntest::HttpServer server_;
-};
+class Download : public FilesTest {};
 
 }  // namespace
 

@@ -34,4 +34,14 @@ protected:
     qntest::TempDir out_;
 };
 
+// With the file routes of a server of its own.
+class FilesTest : public TransferTest {
+protected:
+    void SetUp() override {
+        TransferTest::SetUp();
+        server_.serve_files().start();
+    }
+    qntest::HttpServer server_;
+};
+
 #endif

@@ -20,14 +20,7 @@ int64_t start_asyn(const std::string& url, const std::string& path, Seen* seen, 
                                           doc, length(doc), seen, seen != nullptr ? &record : nullptr);
 }
 
-class Task : public TransferTest {
-protected:
-    void SetUp() override {
-        TransferTest::SetUp();
-        server_.serve_files().start();
-    }
-    qntest::HttpServer server_;
-};
+class Task : public FilesTest {};
 
 }  // namespace
 

@@ -6,7 +6,7 @@
 #include <sstream>
 #include <thread>
 
-#include "platform.h"
+#include "../mjbase/mjbase_test.h"
 #include "temp_dir.h"
 
 namespace qntest {
@@ -41,21 +41,13 @@ LogReader::~LogReader() {
 std::vector<std::string> LogReader::records(const std::string& needle) {
     static const char kMarker[] = "-- test log marker ";
     std::vector<std::string> out;
-    if (sink_ == nullptr) {
-        const std::string mjbase = qn::platform::executable_dir() + qn::platform::module_file_name("MJBase.dll");
-        const auto create = reinterpret_cast<mj::PFN_CreateMJObject>(
-            qn::platform::find_symbol(qn::platform::load_module_path(mjbase), mj::kFactoryName));
-        void* object = nullptr;
-        if (create == nullptr || create(&mj::CLSID_MJLogSink, &object) != mj::MJ_S_OK) {
-            ADD_FAILURE() << "no log sink from " << mjbase;
-            return out;
-        }
-        sink_ = static_cast<mj::IMJLogSink*>(object);
-        const std::string name = "quillnet";
-        sink_->SetModuleName(std::basic_string<mj::wchar>(name.begin(), name.end()).c_str(), 0);
+    if (sink_ == nullptr && (sink_ = mjtest::create<mj::IMJLogSink>(mj::CLSID_MJLogSink).release()) == nullptr) {
+        ADD_FAILURE() << "no log sink from MJBase";
+        return out;
     }
+    if (marks_ == 0) sink_->SetModuleName(mjtest::W(std::string("quillnet")).c_str(), 0);
     const std::string marker = kMarker + std::to_string(++marks_);
-    sink_->Write(std::basic_string<mj::wchar>(marker.begin(), marker.end()).c_str(), 35);
+    sink_->Write(mjtest::W(marker).c_str(), 35);
     if (wait_for_log_line(path_, marker, 10000).empty()) {
         ADD_FAILURE() << "the log marker did not arrive in " << path_;
         return out;

@@ -147,12 +147,8 @@ TEST(CachePurge, RemovesOnlyStaleAnswersAndLogsEach) {
 
 namespace {
 
-struct Reply {
-    int code = -1;
-    long http = -1;  // 0 when the handle was never performed
-    std::string body;
-    int32_t capacity = 0;
-};
+// http: 0 when the handle was never performed.
+struct Reply { int code = -1; long http = -1; std::string body; int32_t capacity = 0; };
 
 // Answers the tree path and one outside the six with "tree(" body ")#" n, n counting requests.
 class TimedPerform : public qntest::LibraryTest {

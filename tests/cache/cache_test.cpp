@@ -1,5 +1,4 @@
-// The request cache on a clock the tests move, and the timed perform through
-// it against a server that counts what reaches it.
+// The request cache on a clock the tests move, and the timed perform through it against a counting server.
 #include <condition_variable>
 #include <cstring>
 #include <regex>
@@ -29,24 +28,16 @@ using qntest::eventually;
 
 class WebReqCacheTestPeer {
 public:
-    static void SetClock(WebReqCache& cache, WebReqCache::NowFunction now) {
-        qn::platform::MutexLock lock(cache.lock_);
-        cache.now_ = now;
+    using Lock = qn::platform::MutexLock;
+    static void SetClock(WebReqCache& c, WebReqCache::NowFunction now) { Lock lock(c.lock_); c.now_ = now; }
+    static size_t Size(WebReqCache& c) {
+        Lock lock(c.lock_);
+        EXPECT_EQ(c.index_.size(), c.entries_.size()) << "an index entry for each answer";
+        return c.entries_.size();
     }
-    static size_t Size(WebReqCache& cache) {
-        qn::platform::MutexLock lock(cache.lock_);
-        EXPECT_EQ(cache.index_.size(), cache.entries_.size()) << "an index entry for each answer";
-        return cache.entries_.size();
-    }
-    static size_t Pending(WebReqCache& cache) {
-        qn::platform::MutexLock lock(cache.lock_);
-        return cache.pending_.size();
-    }
-    static size_t Waiting(WebReqCache& cache) { return cache.waiting_.load(); }
-    static void PurgeStale(WebReqCache& cache) {
-        qn::platform::MutexLock lock(cache.lock_);
-        cache.PurgeStale();
-    }
+    static size_t Pending(WebReqCache& c) { Lock lock(c.lock_); return c.pending_.size(); }
+    static size_t Waiting(WebReqCache& c) { return c.waiting_.load(); }
+    static void PurgeStale(WebReqCache& c) { Lock lock(c.lock_); c.PurgeStale(); }
 };
 using Peer = WebReqCacheTestPeer;
 
@@ -97,11 +88,8 @@ TEST(CacheAge, FreshUpToTenSecondsRenewedByReadsAndReplacedInPlace) {
     ASSERT_TRUE(cache.GetOrFetch(key("q"), out, fetch));
     store(cache, key("other"), "o");
     // Exactly 10 s old is fresh, a read renews, a stale read does not.
-    const std::pair<nanoseconds, std::string> steps[] = {{seconds(10), "fetch 1"},
-                                                         {seconds(9), "fetch 1"},
-                                                         {seconds(10), "fetch 1"},
-                                                         {seconds(10) + nanoseconds(1), "<none>"},
-                                                         {nanoseconds(0), "<none>"}};
+    const std::pair<nanoseconds, std::string> steps[] = {{seconds(10), "fetch 1"}, {seconds(9), "fetch 1"},
+        {seconds(10), "fetch 1"}, {seconds(10) + nanoseconds(1), "<none>"}, {nanoseconds(0), "<none>"}};
     for (const auto& [by, answer] : steps) {
         advance(by);
         EXPECT_EQ(cached(cache, key("q")), answer);
@@ -159,12 +147,8 @@ TEST(CachePurge, RemovesOnlyStaleAnswersAndLogsEach) {
 
 namespace {
 
-struct Reply {
-    int code = -1;
-    long http = -1;  // 0 when the handle was never performed
-    std::string body;
-    int32_t capacity = 0;
-};
+// http: 0 when the handle was never performed.
+struct Reply { int code = -1; long http = -1; std::string body; int32_t capacity = 0; };
 
 // Answers the tree path and one outside the six with "tree(" body ")#" n, n counting requests.
 class TimedPerform : public qntest::LibraryTest {
@@ -338,7 +322,8 @@ TEST_F(TimedPerform, IdenticalRequestsInFlightShareOneTransferAndItsFailure) {
     EXPECT_EQ(Peer::Pending(WebReqCache::instance()), 0u);
 }
 
-TEST_F(TimedPerform, AWaiterGivesUpAtItsOwnTimeOutAsItsTransferWould) {
+// A waiter gives up at its own time-out, as its transfer would; a clear meanwhile neither blocks nor loses it.
+TEST_F(TimedPerform, WaiterTimeOutAndClearDuringATransfer) {
     serve(true);
     Reply first;
     std::thread fetcher([&] { first = ask("q"); });  // no time-out of its own
@@ -349,6 +334,8 @@ TEST_F(TimedPerform, AWaiterGivesUpAtItsOwnTimeOutAsItsTransferWould) {
     EXPECT_EQ(body, nullptr);
     EXPECT_EQ(len, 0);
     EXPECT_EQ(Peer::Pending(WebReqCache::instance()), 1u);
+    EXPECT_EQ(quillnet_clear_cache(nullptr), 0);  // while the server holds the transfer
+    EXPECT_EQ(Peer::Pending(WebReqCache::instance()), 0u);
     serve(false);
     fetcher.join();
     EXPECT_EQ(first.code, CURLE_OK);
@@ -356,19 +343,6 @@ TEST_F(TimedPerform, AWaiterGivesUpAtItsOwnTimeOutAsItsTransferWould) {
     EXPECT_EQ(hits_.load(), 1);
     const std::string timed_out = std::to_string(CURLE_OPERATION_TIMEDOUT);
     EXPECT_EQ(log_.records("] perform ret:" + timed_out + " ").size(), 1u);
-}
-
-TEST_F(TimedPerform, ClearCacheExportDuringATransferNeitherBlocksNorLosesIt) {
-    serve(true);
-    Reply first;
-    std::thread fetcher([&] { first = ask("q"); });
-    EXPECT_TRUE(eventually([this] { return hits_.load() >= 1; }));
-    EXPECT_EQ(Peer::Pending(WebReqCache::instance()), 1u);
-    EXPECT_EQ(quillnet_clear_cache(nullptr), 0);  // while the server holds the transfer
-    EXPECT_EQ(Peer::Pending(WebReqCache::instance()), 0u);
-    serve(false);
-    fetcher.join();
-    EXPECT_EQ(first.body, "tree(q)#1");
     EXPECT_EQ(ask("q").body, "tree(q)#1") << "stored after the clear";
     EXPECT_EQ(quillnet_clear_cache(nullptr), 0);
     EXPECT_EQ(ask("q").body, "tree(q)#2");
@@ -380,23 +354,19 @@ static size_t g_threads_before_cache = 0;
 TEST(CacheCleaner, StopsAtOnceAndIsJoinedBeforeExit) {
     std::thread([] {}).join();  // threads the runtime starts with the first one are counted in
     g_threads_before_cache = qntest::thread_count();
-    // Each goes during its cleaner's ten-second wait, which the stop cuts short.
+    // Each goes during its cleaner's ten-second wait, which the stop cuts short; a second stop is harmless.
     for (int i = 0; i < 20; ++i) {
         WebReqCache cache(1000, seconds(10), &manual_now);
-        if (i % 2 == 0) cache.StopCleaner();  // the destructor's second stop is harmless
+        if (i % 2 == 0) cache.StopCleaner();
     }
     EXPECT_EQ(qntest::thread_count(), g_threads_before_cache);
-    // Runs after every exit handler registered later, the cache's among them.
-    ASSERT_EQ(std::atexit([] {
-                  if (qntest::thread_count() > g_threads_before_cache) std::_Exit(3);  // a library thread outlived them
-              }),
-              0);
+    // Runs after every exit handler registered later, the cache's among them: no library thread outlives them.
+    ASSERT_EQ(std::atexit([] { if (qntest::thread_count() > g_threads_before_cache) std::_Exit(3); }), 0);
     EXPECT_EQ(quillnet_clear_cache(nullptr), 0);
     EXPECT_GT(qntest::thread_count(), g_threads_before_cache) << "the clean-up thread runs";
 }
 
-// A full accept queue never completes the connect: a submit allowed twelve
-// seconds fails after five.
+// A full accept queue never completes the connect: a submit allowed twelve seconds fails after five.
 TEST(ConnectTimeOut, FiveSecondsWhateverTheRequestAllows) {
     qntest::TempDir config;
     qntest::use_config_dir(config.path());

@@ -1,5 +1,4 @@
-// Shared connections: exact answers from many threads over few connections,
-// one per request when sharing is off, servers that drop kept connections.
+// Shared connections: exact answers over few connections, one each when off, servers that drop kept ones.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -23,13 +22,8 @@ std::string submit(const std::string& url, const std::string& body) {
     return r == 0 ? b.str() : "failed";
 }
 
-struct Load {
-    const char* name;
-    bool tls;
-    int threads, per_thread;
-    const char* share;  // QUILLNET_SHARE_CONNECTIONS, or null
-    size_t max_connections;  // 0: one per request
-};
+// share: QUILLNET_SHARE_CONNECTIONS, or null; max_connections 0: one per request.
+struct Load { const char* name; bool tls; int threads, per_thread; const char* share; size_t max_connections; };
 void PrintTo(const Load& l, std::ostream* out) { *out << l.name; }
 
 class Sharing : public ::testing::TestWithParam<Load> {};

@@ -1,5 +1,4 @@
-// The library, loaded and unloaded in a child (its process-wide objects
-// stay there), leaves no connection open and no thread running.
+// The library, loaded and unloaded in a child, leaves no connection open and no thread running.
 #include <dlfcn.h>
 
 #include <fstream>
@@ -28,8 +27,7 @@ int open_connections_to(int port) {
 
 }  // namespace
 
-// The clean-up closes the kept connection; the unload, without one, closes
-// it and ends the cache's thread.
+// The clean-up closes the kept connection; the unload, without one, closes it and ends the cache's thread.
 TEST(SharingUnload, LeavesNoConnectionOpenAndNoThreadRunning) {
     EXPECT_EQ(qntest::in_child([] {
         qntest::TempDir config;

@@ -72,13 +72,8 @@ TEST(MJBaseConverter, ConvertsCutsAtCharactersAndReplacesBadInput) {
     const std::u16string text16 = u"h\u00E9llo \u4E2D\u6587 \U0001F600\U0001D11E";
     const std::string gbk = "\xD6\xD0\xCE\xC4";  // 中文
     const std::string emoji8 = "a\xF0\x9F\x98\x80";
-    struct Case {
-        uint32_t request, code_page;
-        std::string narrow;   // source of kTo, expected output of kFrom
-        std::u16string wide;  // source of kFrom, expected output of kTo
-        uint32_t cap;
-        result_t rc;
-    };
+    // narrow: the source of kTo, the output of kFrom; wide the other way round.
+    struct Case { uint32_t request, code_page; std::string narrow; std::u16string wide; uint32_t cap; result_t rc; };
     const Case cases[] = {
         {kTo, kUtf8, text8, text16, 64, MJ_S_OK},
         {kFrom, kUtf8, text8, text16, 64, MJ_S_OK},

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <regex>
-#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -34,13 +33,6 @@ Line Parse(const std::string& text) {
     std::smatch m;
     if (!std::regex_search(text, m, format, std::regex_constants::match_continuous)) return Line{};
     return Line{static_cast<uint32_t>(std::stoul(m[1])), m.suffix()};
-}
-
-std::vector<std::string> Lines(const std::string& path) {
-    std::vector<std::string> lines;
-    std::istringstream in(qntest::read_file(path));
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
 }
 
 MJLogOptions Options(int32_t max_size, int32_t debug_mode) {
@@ -78,7 +70,7 @@ TEST_F(MJBaseLogSink, LoneRecordsGoOutWithThePeriodicFlush) {
     const Line line = Parse(wait_for_log_line(Path(), "lazy record", 10000));
     EXPECT_EQ(line.text, "lazy record");
     EXPECT_EQ(line.tid, qn::platform::current_thread_id());
-    EXPECT_EQ(Lines(Path()).size(), 1u);
+    EXPECT_EQ(qntest::log_lines(Path()).size(), 1u);
 }
 
 // Any record is one line that reads back to it; one above the file limit gets a file of its own.
@@ -108,10 +100,10 @@ TEST_F(MJBaseLogSink, EscapesRecordsIntoSingleLinesAndReplacesBadText) {
     ASSERT_FALSE(wait_for_log_line(Path(), "after the big one").empty());
     std::vector<std::string> lines;
     for (const std::string& file : {Rotated(1), Rotated(2), Path()}) {
-        const auto more = Lines(file);
+        const auto more = qntest::log_lines(file);
         lines.insert(lines.end(), more.begin(), more.end());
     }
-    EXPECT_EQ(Lines(Rotated(2)).size(), 1u);  // the big one, alone
+    EXPECT_EQ(qntest::log_lines(Rotated(2)).size(), 1u);  // the big one, alone
     ASSERT_EQ(lines.size(), std::size(cases));
     for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(Parse(lines[i]).text, cases[i].second) << i;
 }
@@ -182,7 +174,7 @@ TEST_F(MJBaseLogSink, RotatesAndDeletesOldFilesWhileThreadsWrite) {
     std::vector<int> next(kThreads, 0);
     for (const auto& file : files) {
         EXPECT_LE(qntest::read_file(file).size(), static_cast<size_t>(kMaxSize)) << file;
-        for (const auto& text : Lines(file)) {
+        for (const auto& text : qntest::log_lines(file)) {
             const Line line = Parse(text);
             size_t t = kThreads;
             int i = -1;

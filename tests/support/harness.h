@@ -48,8 +48,7 @@ inline bool eventually(const std::function<bool()>& done, int seconds = 20) {
 }
 
 #if !defined(_WIN32)
-// Runs `body` in a forked child (loads, unloads, process-wide leftovers stay
-// there) and returns the report it made.
+// Runs `body` in a forked child (loads, unloads, leftovers stay there); returns its report.
 inline std::string in_child(const std::function<std::string()>& body) {
     int out[2];
     if (::pipe(out) != 0) return "no pipe";

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <map>
 
@@ -25,14 +24,9 @@ bool digest_ok(const httplib::Request&) { return false; }
 #else
 std::string md5_hex(const std::string& text) {
     unsigned char digest[16] = {};
-    unsigned int len = 0;
-    EVP_Digest(text.data(), text.size(), digest, &len, EVP_md5(), nullptr);
+    EVP_Digest(text.data(), text.size(), digest, nullptr, EVP_md5(), nullptr);
     std::string hex;
-    char two[3];
-    for (unsigned char byte : digest) {
-        std::snprintf(two, sizeof(two), "%02x", byte);
-        hex += two;
-    }
+    for (unsigned char byte : digest) hex += {"0123456789abcdef"[byte >> 4], "0123456789abcdef"[byte & 15]};
     return hex;
 }
 
@@ -100,8 +94,7 @@ std::string pattern(size_t n, size_t from, size_t count) {
 
 HttpServer::HttpServer(const std::string& tls_dir)
     : server_(make_server(tls_dir)), scheme_(tls_dir.empty() ? "http" : "https") {
-    // Idle kept connections close after a second, bounding stop(); no
-    // delayed acknowledgement holds an answer sent in two pieces.
+    // Idle kept connections close after a second, bounding stop(); no delayed ACK holds a split answer.
     server_->set_keep_alive_timeout(1);
     server_->set_tcp_nodelay(true);
     // Recorded before the answer goes out: a client with its answer finds it.
@@ -205,8 +198,7 @@ void HttpServer::start() {
     port_ = server_->bind_to_any_port("127.0.0.1");
     ASSERT_GT(port_, 0);
     thread_ = std::thread([this] { server_->listen_after_bind(); });
-    // Only so that a stop() right after start() is well defined.
-    while (!server_->is_running()) std::this_thread::yield();
+    while (!server_->is_running()) std::this_thread::yield();  // so that a stop() right after is well defined
 }
 
 void HttpServer::stop() {
@@ -215,20 +207,6 @@ void HttpServer::stop() {
         server_->stop();
         thread_.join();
     }
-}
-
-std::string HttpServer::url(const std::string& path) const {
-    return scheme_ + "://127.0.0.1:" + std::to_string(port_) + path;
-}
-
-std::vector<ReceivedRequest> HttpServer::requests() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return requests_;
-}
-
-std::vector<Upload> HttpServer::uploads() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return uploads_;
 }
 
 }  // namespace qntest

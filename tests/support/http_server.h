@@ -24,10 +24,7 @@ struct ReceivedRequest {
     httplib::Headers headers;
     int remote_port = 0;  // one per connection
 
-    std::string header(const char* name) const {
-        const auto it = headers.find(name);
-        return it == headers.end() ? "" : it->second;
-    }
+    std::string header(const char* name) const { return headers.count(name) != 0 ? headers.find(name)->second : ""; }
 };
 
 // A form post to serve_uploads(): each part as "name|file name|type|bytes".
@@ -60,10 +57,10 @@ public:
     void stop();
 
     int port() const { return port_; }
-    std::string url(const std::string& path) const;
-    std::vector<ReceivedRequest> requests() const;
+    std::string url(const std::string& path) const { return scheme_ + "://127.0.0.1:" + std::to_string(port_) + path; }
+    std::vector<ReceivedRequest> requests() const { std::lock_guard<std::mutex> lock(mutex_); return requests_; }
     // Posts whose body has been read to its end or abandoned.
-    std::vector<Upload> uploads() const;
+    std::vector<Upload> uploads() const { std::lock_guard<std::mutex> lock(mutex_); return uploads_; }
     size_t bytes_read() const { return bytes_read_.load(); }
 
 private:

@@ -6,7 +6,7 @@
 #include <sstream>
 #include <thread>
 
-#include "platform.h"
+#include "../mjbase/mjbase_test.h"
 #include "temp_dir.h"
 
 namespace qntest {
@@ -15,8 +15,7 @@ std::string log_path(const std::string& config_dir, const std::string& module) {
     return config_dir + "log/" + module + ".log";
 }
 
-namespace {
-std::vector<std::string> log_lines_containing(const std::string& path, const std::string& needle) {
+std::vector<std::string> log_lines(const std::string& path, const std::string& needle) {
     std::vector<std::string> out;
     std::istringstream in(read_file(path));
     for (std::string line; std::getline(in, line);) {
@@ -24,12 +23,11 @@ std::vector<std::string> log_lines_containing(const std::string& path, const std
     }
     return out;
 }
-}  // namespace
 
 std::string wait_for_log_line(const std::string& path, const std::string& needle, int timeout_ms) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     for (;;) {
-        const auto lines = log_lines_containing(path, needle);
+        const auto lines = log_lines(path, needle);
         if (!lines.empty()) return lines.front();
         if (std::chrono::steady_clock::now() >= deadline) return std::string();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -43,28 +41,20 @@ LogReader::~LogReader() {
 std::vector<std::string> LogReader::records(const std::string& needle) {
     static const char kMarker[] = "-- test log marker ";
     std::vector<std::string> out;
-    if (sink_ == nullptr) {
-        const std::string mjbase = qn::platform::executable_dir() + qn::platform::module_file_name("MJBase.dll");
-        const auto create = reinterpret_cast<mj::PFN_CreateMJObject>(
-            qn::platform::find_symbol(qn::platform::load_module_path(mjbase), mj::kFactoryName));
-        void* object = nullptr;
-        if (create == nullptr || create(&mj::CLSID_MJLogSink, &object) != mj::MJ_S_OK) {
-            ADD_FAILURE() << "no log sink from " << mjbase;
-            return out;
-        }
-        sink_ = static_cast<mj::IMJLogSink*>(object);
-        const std::string name = "quillnet";
-        sink_->SetModuleName(std::basic_string<mj::wchar>(name.begin(), name.end()).c_str(), 0);
+    if (sink_ == nullptr && (sink_ = mjtest::create<mj::IMJLogSink>(mj::CLSID_MJLogSink).release()) == nullptr) {
+        ADD_FAILURE() << "no log sink from MJBase";
+        return out;
     }
+    if (marks_ == 0) sink_->SetModuleName(mjtest::W(std::string("quillnet")).c_str(), 0);
     const std::string marker = kMarker + std::to_string(++marks_);
-    sink_->Write(std::basic_string<mj::wchar>(marker.begin(), marker.end()).c_str(), 35);
+    sink_->Write(mjtest::W(marker).c_str(), 35);
     if (wait_for_log_line(path_, marker, 10000).empty()) {
         ADD_FAILURE() << "the log marker did not arrive in " << path_;
         return out;
     }
     // "2026-12-05 16:01:02.345 [tid] [level] text"
     int passed = 0;  // markers before the current line
-    for (const std::string& line : log_lines_containing(path_, "")) {
+    for (const std::string& line : log_lines(path_, "")) {
         const size_t level = line.find("] [") + 3;
         const size_t text = line.find("] ", level) + 2;
         if (level < 3 || text < 2) continue;

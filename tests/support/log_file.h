@@ -11,11 +11,13 @@ namespace qntest {
 
 std::string log_path(const std::string& config_dir, const std::string& module = "quillnet");
 
+// The lines of the file that contain `needle`.
+std::vector<std::string> log_lines(const std::string& path, const std::string& needle = "");
+
 // The first line that contains `needle` within `timeout_ms`, or empty text.
 std::string wait_for_log_line(const std::string& path, const std::string& needle, int timeout_ms = 5000);
 
-// The library's records, in order. Each read queues a marker through a sink
-// of its own (one queue per file) and waits for it: every earlier record is in.
+// The library's records, in order: each read waits for a marker of its own sink (one queue per file).
 class LogReader {
 public:
     explicit LogReader(const std::string& config_dir) : path_(log_path(config_dir)) {}

@@ -129,11 +129,6 @@ void RawHttpServer::stop() {
     listen_fd_ = -1;
 }
 
-std::vector<RawRequest> RawHttpServer::requests() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return requests_;
-}
-
 std::string RawHttpServer::response(int status, const std::string& body, const std::vector<std::string>& extra) {
     std::string out = "HTTP/1.1 " + std::to_string(status) + " Status\r\n";
     for (const std::string& line : extra) out += line + "\r\n";

@@ -56,7 +56,8 @@ public:
 
     int port() const { return port_; }
     std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
-    std::vector<RawRequest> requests() const;  // recorded before the handler runs
+    // Recorded before the handler runs.
+    std::vector<RawRequest> requests() const { std::lock_guard<std::mutex> lock(mutex_); return requests_; }
     int accepted() const { return accepted_.load(); }
 
     // With Content-Length and "Connection: close"; `extra` header lines first.

@@ -18,23 +18,17 @@ std::string file_or_none(const std::string& path) {
     return file_exists(path) ? read_file(path) : kNoFile;
 }
 
-class Download : public TransferTest {
-protected:
-    void SetUp() override {
-        TransferTest::SetUp();
-        server_.serve_files().start();
-    }
-    qntest::HttpServer server_;
-};
+class Download : public FilesTest {};
 
 }  // namespace
 
 // Every outcome through the plain export; ex2 differs only in its failure lines.
 TEST_F(Download, HttpOutcomes) {
+    // existing: a file already at the target.
     struct Case {
         int (*download)(const char*, const char*);
         std::string path;
-        bool existing;  // a file already at the target
+        bool existing;
         int result;
         std::string file;
     } cases[] = {
@@ -87,14 +81,8 @@ TEST_F(Download, Ex3DocumentAndCookie) {
     // credentials, the last winning, and are not sent.
     const char* const digest = R"({"headers":["X-One: 1", "auth_digest:alice:wrong", "Auth_digest: c",
                                    "auth_digestX: 2", "::auth_digest:alice:secret", null, 7]})";
-    struct Case {
-        const char* doc;
-        const char* cookie;
-        const char* path;
-        int result;
-        std::string file;
-        Lines headers;  // X- and Auth lines the server saw
-    } cases[] = {
+    // headers: the X- and Auth lines the server saw.
+    struct Case { const char *doc, *cookie, *path; int result; std::string file; Lines headers; } cases[] = {
         {digest, "a=1; b=2", "/digest/5000", 1, pattern(5000), {"Auth_digest: c", "auth_digestX: 2", "X-One: 1"}},
         {R"({"headers":["auth_digest:alice:wrong"]})", nullptr, "/digest/10", 0, "denied", {}},
         {"not json", nullptr, "/file/10", 1, pattern(10), {}},
@@ -135,13 +123,7 @@ TEST_F(Download, FtpWithAndWithoutCredentials) {
     ASSERT_TRUE(open.start());
     const std::string file = "/dir with space/\xC3\xA9.bin";
     const std::string long_user(200, 'u'), long_password(59, 'p');  // one more than fits
-    struct Case {
-        qntest::FtpServer* server;
-        std::string path;
-        const char* user;
-        const char* password;
-        int result;
-    } cases[] = {
+    struct Case { qntest::FtpServer* server; std::string path; const char *user, *password; int result; } cases[] = {
         {&locked, file, "alice", "secret", 1},
         {&locked, file, "alice", "wrong", 0},
         {&locked, file, "alice", nullptr, 0},  // anonymous, refused

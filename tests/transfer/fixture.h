@@ -2,6 +2,7 @@
 #ifndef QN_TEST_TRANSFER_FIXTURE_H
 #define QN_TEST_TRANSFER_FIXTURE_H
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,8 @@ using qntest::read_file;
 using qntest::record;
 using qntest::Seen;
 
+inline int length(const char* text) { return text == nullptr ? 0 : static_cast<int>(std::strlen(text)); }
+
 // The records in `log` that contain `part`.
 inline Lines grep(const Lines& log, const std::string& part) {
     Lines out;
@@ -29,6 +32,16 @@ class TransferTest : public qntest::LibraryTest {
 protected:
     Lines logged() { return log_.records(); }
     qntest::TempDir out_;
+};
+
+// With the file routes of a server of its own.
+class FilesTest : public TransferTest {
+protected:
+    void SetUp() override {
+        TransferTest::SetUp();
+        server_.serve_files().start();
+    }
+    qntest::HttpServer server_;
 };
 
 #endif

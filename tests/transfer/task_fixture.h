@@ -73,10 +73,9 @@ inline size_t open_descriptors(std::string* list = nullptr) {
 }
 #endif
 
-// Start and stop before the first byte, mid-way and after the end: no
-// worker, descriptor (or, under the sanitizers, byte) stays. Counted after a
-// first cycle has started what lives for good (the log's threads and file);
-// `settled` tells when tasks that no stop waits for have ended.
+// Start and stop before the first byte, mid-way and after the end: no worker, descriptor (or, under the
+// sanitizers, byte) stays. Counted after a first cycle started what lives for good (the log's threads and
+// file); `settled` tells when tasks that no stop waits for have ended.
 class TaskCycles : public TransferTest {
 protected:
     template <class Start, class Stop>

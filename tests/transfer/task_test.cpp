@@ -2,7 +2,6 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -15,34 +14,18 @@ using qn::transfer::download_info;
 
 namespace {
 
-int length(const char* text) {
-    return text == nullptr ? 0 : static_cast<int>(std::strlen(text));
-}
-
 int64_t start_asyn(const std::string& url, const std::string& path, Seen* seen, const char* doc = nullptr,
                    int conten_type = 1, int submit_type = 1, const char* body = nullptr) {
     return quillnet_download_asyn_urlfile(url.c_str(), path.c_str(), body, length(body), submit_type, conten_type,
                                           doc, length(doc), seen, seen != nullptr ? &record : nullptr);
 }
 
-class Task : public TransferTest {
-protected:
-    void SetUp() override {
-        TransferTest::SetUp();
-        server_.serve_files().start();
-    }
-    qntest::HttpServer server_;
-};
+class Task : public FilesTest {};
 
 }  // namespace
 
 TEST_F(Task, ThreadedDownloads) {
-    struct Case {
-        std::string path;
-        std::string target;
-        int final_pos;
-        std::string body;
-    } cases[] = {
+    struct Case { std::string path, target; int final_pos; std::string body; } cases[] = {
         {"/file/400000", out_.file("a"), 100, pattern(400000)},
         {"/chunked/300000", out_.file("b"), 0, pattern(300000)},  // no length, no position
         {"/say?s=404&b=gone", out_.file("c"), 100, "gone"},        // a body like any other
@@ -75,13 +58,8 @@ TEST_F(Task, ThreadedDownloads) {
 TEST_F(Task, AsynchronousOnTheWire) {
     qntest::RawHttpServer raw([](qntest::RawConnection& c) { c.send(qntest::RawHttpServer::response(200, "ok")); });
     raw.start();
-    struct Case {
-        int submit_type;
-        int conten_type;
-        const char* doc;
-        const char* body;
-        std::string head;  // method and the header lines from "Connection" on
-    } cases[] = {
+    // head: the method and the header lines from "Connection" on.
+    struct Case { int submit_type, conten_type; const char *doc, *body; std::string head; } cases[] = {
         {1, 1, nullptr, "ignored", "GET Connection: Keep-Alive|Content-Type: application/json|"},
         {2, 1, nullptr, R"({"a":1})",
          "POST Connection: Keep-Alive|Content-Type: application/json|"
@@ -121,11 +99,7 @@ TEST_F(Task, AsynchronousOnTheWire) {
 }
 
 TEST_F(Task, AsynchronousOutcomes) {
-    struct Case {
-        std::string path;
-        const char* doc;
-        int done;
-    } cases[] = {
+    struct Case { std::string path; const char* doc; int done; } cases[] = {
         {"/file/500000", nullptr, 0},
         {"/say?s=404&b=gone", nullptr, 1},
         {"/slow/4000000", R"({"time_out":1})", 1},
@@ -196,13 +170,10 @@ TEST_F(Task, CleanupWhileTasksRun) {
     EXPECT_EQ(requests[requests.size() - 2].remote_port, requests.back().remote_port);
 }
 
-TEST_F(TaskCycles, Threaded) {
+TEST_F(TaskCycles, Downloads) {
     run(20, [&](const std::string& url) {
         return quillnet_download_urlfile_ex(url.c_str(), out_.file("c").c_str(), nullptr, nullptr);
     }, quillnet_stop_download_urlfile);
-}
-
-TEST_F(TaskCycles, Asynchronous) {
     run(200, [&](const std::string& url) { return start_asyn(url, out_.file("c"), nullptr); },
         quillnet_stop_download_asyn_urlfile);
 }

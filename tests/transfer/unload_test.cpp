@@ -1,6 +1,5 @@
-// Unloading the library with tasks running, each time in a forked child: the
-// unload stops every task, aborts threaded uploads (which have no stop) and
-// waits for every worker before the code goes.
+// Unloading the library with tasks running, in a forked child: the unload stops every task, aborts
+// threaded uploads (which have no stop) and waits for every worker before the code goes.
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -40,8 +39,7 @@ using Position = int (*)(int64_t);
 int (*g_stop_itself)(int64_t) = nullptr;
 std::atomic<bool> g_stopped_itself{false};
 
-// Stops its own task and stays in the callback longer than the other workers
-// take to end: the unload comes meanwhile and must wait for it.
+// Stops its own task and lingers in the callback: the unload comes meanwhile and must wait for it.
 void stop_itself_and_linger(void* handle, int, void*, unsigned int, void*) {
     if (g_stopped_itself.exchange(true)) return;
     g_stop_itself(static_cast<int64_t>(reinterpret_cast<intptr_t>(handle)));
@@ -50,31 +48,8 @@ void stop_itself_and_linger(void* handle, int, void*, unsigned int, void*) {
 
 }  // namespace
 
-// Unloaded while the slow one sends: quickly, no worker left, the quick one whole.
-TEST(UploadUnload, AbortsAndJoins) {
-    EXPECT_EQ(qntest::in_child([] {
-        qntest::TempDir config, files;
-        qntest::use_config_dir(config.path());
-        qntest::HttpServer server;
-        server.serve_uploads().start();
-        const std::string big = files.write("big", pattern(20u << 20)), small = files.write("s", "x");
-        void* lib = load();
-        const auto start = symbol<Start>(lib, "quillnet_upload_urlfile_ex");
-        const auto getpos = symbol<Position>(lib, "quillnet_getpos_upload_urlfile");
-        const int64_t quick = start(server.url("/q").c_str(), small.c_str(), nullptr, nullptr);
-        const int64_t slow = start(server.url("/slow").c_str(), big.c_str(), nullptr, nullptr);
-        if (!eventually([&] { return getpos(quick) == 100 && getpos(slow) > 0 && task_threads() == 1; })) {
-            return std::string("?");
-        }
-        const std::string report = unload(lib, std::chrono::seconds(3));
-        eventually([&] { return server.uploads().size() == 2; });
-        return report + " whole:" + std::to_string(server.uploads()[0].complete) +
-               std::to_string(server.uploads()[1].complete);
-    }), "11 running:0 whole:10");
-}
-
-// One task of every kind running, and one that stopped itself from its
-// callback and is still in it.
+// One task of every kind running, one that stopped itself from its callback
+// and is still in it, and a threaded upload that ended whole before.
 TEST(TaskUnload, StopsAndWaitsForTasksOfEveryKind) {
     EXPECT_EQ(qntest::in_child([] {
         qntest::TempDir config, files;
@@ -82,13 +57,17 @@ TEST(TaskUnload, StopsAndWaitsForTasksOfEveryKind) {
         qntest::FileServer downloads;
         qntest::HttpServer uploads;
         uploads.serve_uploads().start();
-        const std::string big = files.write("big", pattern(20u << 20));
+        const std::string big = files.write("big", pattern(20u << 20)), small = files.write("s", "x");
         qntest::Form form;
         form.add(WEB_PART_SENDFILE, "a.bin", pattern(8u << 20));
         void* lib = load();
         const std::string slow_file = downloads.url("/slow/40000000"), slow_upload = uploads.url("/slow");
         const auto out = [&](const char* name) { return files.path() + "/" + name; };
         const auto download_asyn = symbol<StartAsyn>(lib, "quillnet_download_asyn_urlfile");
+        const auto upload = symbol<Start>(lib, "quillnet_upload_urlfile_ex");
+        const auto upload_pos = symbol<Position>(lib, "quillnet_getpos_upload_urlfile");
+        const int64_t quick = upload(uploads.url("/q").c_str(), small.c_str(), nullptr, nullptr);
+        if (!eventually([&] { return upload_pos(quick) == 100 && task_threads() == 0; })) return std::string("?");
         const std::pair<int64_t, Position> tasks[] = {
             {symbol<Start>(lib, "quillnet_download_urlfile_ex")(slow_file.c_str(), out("t").c_str(), nullptr, nullptr),
              symbol<Position>(lib, "quillnet_getpos_download_urlfile")},
@@ -100,8 +79,7 @@ TEST(TaskUnload, StopsAndWaitsForTasksOfEveryKind) {
             {symbol<StartMultipart>(lib, "quillnet_submit_multipart_asyn")(slow_upload.c_str(), form.get(), 0, 2, 1,
                                                                            nullptr, 0, nullptr, nullptr),
              symbol<Position>(lib, "quillnet_getpos_multipart_asyn")},
-            {symbol<Start>(lib, "quillnet_upload_urlfile_ex")(slow_upload.c_str(), big.c_str(), nullptr, nullptr),
-             symbol<Position>(lib, "quillnet_getpos_upload_urlfile")},
+            {upload(slow_upload.c_str(), big.c_str(), nullptr, nullptr), upload_pos},
         };
         if (!eventually([&] {
                 return std::all_of(std::begin(tasks), std::end(tasks), [](const auto& t) { return t.second(t.first) > 0; });
@@ -112,6 +90,10 @@ TEST(TaskUnload, StopsAndWaitsForTasksOfEveryKind) {
         download_asyn(slow_file.c_str(), out("s").c_str(), nullptr, 0, 1, 1, nullptr, 0, nullptr,
                       &stop_itself_and_linger);
         if (!eventually([] { return g_stopped_itself.load(); })) return std::string("no self-stop");
-        return unload(lib, std::chrono::seconds(8));
-    }), "11 running:0");
+        const std::string report = unload(lib, std::chrono::seconds(8));
+        eventually([&] { return uploads.uploads().size() == 4; });
+        std::string whole;  // the quick one first, the slow ones abandoned
+        for (const qntest::Upload& up : uploads.uploads()) whole += std::to_string(up.complete);
+        return report + " whole:" + whole;
+    }), "11 running:0 whole:1000");
 }

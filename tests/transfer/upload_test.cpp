@@ -1,5 +1,4 @@
-// The uploads and the asynchronous multipart submit against a server that
-// parses the forms.
+// The uploads and the asynchronous multipart submit against a server that parses the forms.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -20,10 +19,6 @@ std::string binary(size_t n) {
     std::string s = pattern(n);
     for (size_t i = 0; i < n; i += 7) s[i] = '\0';
     return s;
-}
-
-int length(const char* text) {
-    return text == nullptr ? 0 : static_cast<int>(std::strlen(text));
 }
 
 int64_t upload_asyn(const std::string& url, const std::string& path, Seen* seen, int conten_type = 0,
@@ -54,8 +49,7 @@ protected:
     qntest::HttpServer server_;
 };
 
-// `size` bytes, zero bytes among them, by one variant, whole, with rising
-// position and the variant's events.
+// `size` bytes with zero bytes, by one variant, whole, with rising position and the variant's events.
 void Upload::post(bool threaded, size_t size, const std::string& path) {
     SCOPED_TRACE(std::to_string(threaded) + " " + std::to_string(size));
     const std::string name = "f" + std::to_string(size), content = binary(size), file = out_.write(name, content);
@@ -107,11 +101,8 @@ TEST_F(Upload, EachVariantPostsTheFileWhole) {
 
 TEST_F(Upload, AsynchronousHeadersByContentType) {
     const std::string file = out_.write("h", "abc");
-    struct Case {
-        int conten_type;
-        const char* doc;
-        std::string seen;  // Content-Type (its start), "|", X-A and auth_digest
-    } cases[] = {
+    // seen: the start of Content-Type, "|", X-A and auth_digest.
+    struct Case { int conten_type; const char* doc; std::string seen; } cases[] = {
         {1, nullptr, "application/json|--"},
         {2, R"({"headers":["X-A: 1","auth_digest:u:p"]})", "multipart/form-data|1u:p"},
         {2, "{}", "multipart/form-data|--"},
@@ -241,12 +232,9 @@ TEST_F(Upload, EndedThreadedUploadsAreJoinedAtTheNextStart) {
     ASSERT_TRUE(eventually([&] { return quillnet_getpos_upload_urlfile(second) == 100; }));
 }
 
-TEST_F(TaskCycles, AsynchronousUploads) {
+TEST_F(TaskCycles, AsynchronousUploadsAndMultipart) {
     const std::string file = out_.write("c1", binary(1u << 20));
     run(20, [&](const std::string& url) { return upload_asyn(url, file, nullptr); }, quillnet_stop_upload_asyn_urlfile);
-}
-
-TEST_F(TaskCycles, AsynchronousMultipart) {
     qntest::Form form;
     form.add(5, "c", binary(1u << 20)).add(1, "f", "v");
     run(20, [&](const std::string& url) { return multipart(url, form.get(), nullptr); }, quillnet_stop_multipart_asyn);

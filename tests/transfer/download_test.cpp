@@ -175,7 +175,7 @@ TEST_F(Download, ProtocolTableChoosesTheSchemeOfEveryExport) {
     const int64_t upload = quillnet_upload_urlfile_ex(to, src, nullptr, nullptr);
     const std::tuple<const char*, int, int> results[] = {  // export, result, success
         {"download", quillnet_download_urlfile(get, path), 1},
-        {"ftp download", quillnet_download_ftpfile((host(ftp.port()) + "/f.bin").c_str(), path, nullptr, nullptr), 1},
+        {"ftp download", quillnet_download_ftpfile(ftp.url("/f.bin").substr(6).c_str(), path, nullptr, nullptr), 1},
         {"threaded download", reached(threaded, quillnet_getpos_download_urlfile) && quillnet_stop_download_urlfile(threaded), 1},
         {"threaded upload", reached(upload, quillnet_getpos_upload_urlfile), 1},
         {"asynchronous download",

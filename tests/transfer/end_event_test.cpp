@@ -1,7 +1,5 @@
-// When the asynchronous download's end event comes: right after the last
-// byte, by the server's own record of when it sent it; not before a paused
-// transfer is resumed and has its last byte; and a stop still ends a
-// transfer that waits for the server.
+// When the asynchronous download's end event comes: right after the last byte, by the server's own record;
+// not while it is paused; at once on a stop.
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -10,7 +8,6 @@
 #include <string>
 #include <thread>
 
-#include "file_server.h"
 #include "raw_http_server.h"
 #include "task_fixture.h"
 #include "transfer/download_task.h"
@@ -26,8 +23,7 @@ int64_t now_us() {
                std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-// The server sends the first half of the body at once and the rest once
-// the gate is open ("/held" does not open it).
+// The server sends the first half of the body at once and the rest once the gate is open ("/held" does not).
 class EndEvent : public TransferTest {
 protected:
     void SetUp() override {
@@ -67,9 +63,8 @@ protected:
 
 }  // namespace
 
-// The best of three: the load may hold the worker back now and then, while
-// a loop that waits or sleeps after the transfer's end is late every time,
-// by its idle sleep (100 ms) at least.
+// The best of three: the load may hold the worker back now and then, while a loop that waits or sleeps after
+// the transfer's end is late every time, by its idle sleep (100 ms) at least.
 TEST_F(EndEvent, ComesRightAfterTheLastByte) {
     int64_t best_us = INT64_MAX;
     for (int i = 0; i < 3; ++i) {
@@ -86,13 +81,13 @@ TEST_F(EndEvent, ComesRightAfterTheLastByte) {
     EXPECT_LT(best_us, 50000) << "the end event came " << best_us / 1000 << " ms after the server's last byte";
 }
 
-// Paused before the rest is sent, the transfer takes none of it and does
-// not end, turn after turn; resumed, it ends with the whole body. Stopped
-// while the server holds the rest, it ends at once with what it had.
+// Paused before the rest is sent, the transfer takes none of it and does not end, turn after turn; resumed, it
+// ends with the whole body. Paused whole while the server holds the rest, a stop ends it at once with what it had.
 TEST_F(EndEvent, PausedTransferWaitsForItsResumeAndStopStillEndsIt) {
     Seen seen;
     const int64_t fd = start(&seen, "held");
     ASSERT_TRUE(eventually([&] { return got(seen) == kBody / 2; }));
+    EXPECT_EQ(reinterpret_cast<qn::transfer::asyn_download_info*>(fd)->total_size.load(), double{kBody});
     EXPECT_EQ(quillnet_control_download_asyn_urlfile(fd, CURLPAUSE_RECV), 1);
     std::this_thread::sleep_for(std::chrono::milliseconds(800));  // the pause is taken within a turn
     open_ = true;
@@ -109,7 +104,10 @@ TEST_F(EndEvent, PausedTransferWaitsForItsResumeAndStopStillEndsIt) {
     Seen stopped;
     const int64_t held = start(&stopped, "held");
     ASSERT_TRUE(eventually([&] { return got(stopped) == kBody / 2; }));
+    EXPECT_EQ(quillnet_control_download_asyn_urlfile(held, CURLPAUSE_ALL), 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
     EXPECT_EQ(quillnet_stop_download_asyn_urlfile(held), 1);
     EXPECT_EQ(stopped.done, 1);  // sent before the stop returned
     EXPECT_EQ(read_file(out_.file("held")), body_.substr(0, kBody / 2));
+    EXPECT_EQ(grep(logged(), "35 NULL == curl_multi_info_read").size(), 1u);
 }

@@ -1,6 +1,4 @@
 // The threaded and asynchronous downloads, looked into for `finished`.
-#include <curl/curl.h>
-
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -9,7 +7,6 @@
 #include "task_fixture.h"
 #include "transfer/download_task.h"
 
-using qn::transfer::asyn_download_info;
 using qn::transfer::download_info;
 
 namespace {
@@ -123,29 +120,6 @@ TEST_F(Task, AsynchronousOutcomes) {
     const std::string failed = "35 curl_msg->data.result != CURLE_OK info->url =" + server_.url("") + ",url_encode=";
     EXPECT_EQ(grep(log, failed), (Lines{failed + server_.url("/say?s=404&b=gone") + ",curl_msg->data.result =22",
                                         failed + server_.url("/slow/4000000") + ",curl_msg->data.result =28"}));
-}
-
-TEST_F(Task, AsynchronousPauseResumeAndStop) {
-    Seen seen;
-    const std::string target = out_.file("p");
-    const int64_t fd = start_asyn(server_.url("/slow/3000000"), target, &seen);
-    ASSERT_TRUE(eventually([&] { return quillnet_getpos_download_asyn_urlfile(fd) > 0; }));
-    EXPECT_EQ(reinterpret_cast<asyn_download_info*>(fd)->total_size.load(), 3000000.0);
-    EXPECT_EQ(quillnet_control_download_asyn_urlfile(fd, CURLPAUSE_RECV), 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(900));  // a loop turn at most
-    const int held = quillnet_getpos_download_asyn_urlfile(fd);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-    EXPECT_EQ(quillnet_getpos_download_asyn_urlfile(fd), held);
-    EXPECT_EQ(quillnet_control_download_asyn_urlfile(fd, CURLPAUSE_CONT), 1);
-    EXPECT_TRUE(eventually([&] { return quillnet_getpos_download_asyn_urlfile(fd) > held; }));
-    EXPECT_EQ(quillnet_control_download_asyn_urlfile(fd, CURLPAUSE_ALL), 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(900));
-    EXPECT_FALSE(finished<asyn_download_info>(fd));
-    EXPECT_EQ(quillnet_stop_download_asyn_urlfile(fd), 1);  // while paused
-    EXPECT_EQ(seen.done, 1);
-    EXPECT_LT(seen.data.size(), 3000000u);
-    EXPECT_TRUE(read_file(target) == seen.data && seen.data == pattern(3000000).substr(0, seen.data.size()));
-    EXPECT_EQ(grep(logged(), "35 NULL == curl_multi_info_read").size(), 1u);
 }
 
 // Tasks outlive a clean-up on the connections they hold.

@@ -17,6 +17,7 @@
 #include "curl/libcurl_wrapper.h"
 #include "curl/transfer.h"
 #include "harness.h"
+#include "log/log_record.h"
 #include "http_server.h"
 #include "platform/platform.h"
 #include "submit/recv_data.h"
@@ -364,6 +365,33 @@ TEST(CacheCleaner, StopsAtOnceAndIsJoinedBeforeExit) {
     ASSERT_EQ(std::atexit([] { if (qntest::thread_count() > g_threads_before_cache) std::_Exit(3); }), 0);
     EXPECT_EQ(quillnet_clear_cache(nullptr), 0);
     EXPECT_GT(qntest::thread_count(), g_threads_before_cache) << "the clean-up thread runs";
+}
+
+// The clean-up thread runs only while there are answers to purge (an idle library keeps no thread, which on
+// Windows lets the module unload after a host's FreeLibrary): it ends once a purge after its first leaves the
+// cache empty; the next answer starts another. Each round waits the real ten seconds.
+TEST(CacheCleaner, EndsWhenTheCacheIsEmptyAndComesBackWithTheNextAnswer) {
+    qntest::TempDir config;
+    qntest::use_config_dir(config.path());
+    qn::log::Info() << "cleaner test" << "\n";  // the log's writer threads, named after this one: not the cleaner
+    const auto cleaners_within_two_rounds = [](int n) {  // and some: 25 s
+        for (int i = 0; i <= 2500; ++i) {
+            int found = 0;
+            for (const auto& task : std::filesystem::directory_iterator("/proc/self/task"))
+                found += qntest::read_file(task.path().string() + "/comm") == "quillnet cache\n";
+            if (found == n) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    };
+    WebReqCache cache(1000, seconds(10), &manual_now);
+    EXPECT_TRUE(cleaners_within_two_rounds(1));  // named once it runs
+    EXPECT_TRUE(cleaners_within_two_rounds(0));  // its second round finds nothing
+    store(cache, key("q"), "a");
+    EXPECT_TRUE(cleaners_within_two_rounds(1));
+    advance(seconds(11));
+    EXPECT_TRUE(cleaners_within_two_rounds(0));
+    EXPECT_EQ(Peer::Size(cache), 0u) << "purged before it ended";
 }
 
 // A full accept queue never completes the connect: a submit allowed twelve seconds fails after five.

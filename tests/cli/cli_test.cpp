@@ -19,7 +19,6 @@
 #include <thread>
 #include <vector>
 
-#include "file_server.h"
 #include "ftp_server.h"
 #include "http_server.h"
 #include "platform.h"

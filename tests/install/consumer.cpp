@@ -1,7 +1,6 @@
-// A host that loads the library by name at run time and binds its exports
-// by name, as desktop hosts do, built from an installed tree through
-// find_package(quillnet) only: one GET through the versioned records
-// against the URL it is given, whose body must be the text it is given.
+// A host that loads the library and binds its exports by name at run time, as desktop hosts do, built from an
+// installed tree through find_package(quillnet) only: one GET through the versioned records against the URL
+// it is given, whose body must be the text it is given.
 #include <dlfcn.h>
 
 #include <cstdio>

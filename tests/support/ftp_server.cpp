@@ -10,9 +10,8 @@
 
 namespace qntest {
 
-// Under Wine, scripts/test-windows.sh runs the servers: $QN_TEST_FTP_SERVER
-// (anonymous) and $QN_TEST_FTP_LOGIN_SERVER (host:port, for the
-// user:password in $QN_TEST_FTP_LOGIN), both serving $QN_TEST_FTP_ROOT.
+// Under Wine, scripts/test-windows.sh runs the servers: $QN_TEST_FTP_SERVER (anonymous) and
+// $QN_TEST_FTP_LOGIN_SERVER (for the user:password in $QN_TEST_FTP_LOGIN), both serving $QN_TEST_FTP_ROOT.
 bool FtpServer::start() {
     const auto env = [](const char* name) -> std::string {
         const char* value = std::getenv(name);

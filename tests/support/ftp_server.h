@@ -1,5 +1,4 @@
-// pyftpdlib on 127.0.0.1 serving a folder to anyone, or to one user when
-// given (under Wine: the servers scripts/test-windows.sh starts).
+// pyftpdlib on 127.0.0.1 serving a folder to anyone, or to one user (under Wine: scripts/test-windows.sh's).
 #ifndef QN_TEST_FTP_SERVER_H
 #define QN_TEST_FTP_SERVER_H
 

@@ -1,9 +1,7 @@
-// An HTTP(S) test server on 127.0.0.1 recording what it receives; routes are
-// added before start(). serve_files(): pattern(N) at /file/N, /chunked/N,
-// /slow/N (4 KiB every 20 ms), /digest/N (Digest, alice:secret), /html-later
-// (a chunk, then "<html>"), /say?b=TEXT&s=STATUS. serve_uploads(): every POST
-// parsed into uploads(); /slow... reads 2 ms per 4 KiB; ?answer=N answers
-// pattern(N), else "parts:<count>".
+// An HTTP(S) test server on 127.0.0.1 recording what it receives; routes are added before start().
+// serve_files(): pattern(N) at /file/N, /chunked/N, /slow/N (4 KiB every 20 ms), /digest/N (Digest,
+// alice:secret), /html-later (a chunk, then "<html>"), /say?b=TEXT&s=STATUS. serve_uploads(): every POST
+// parsed into uploads(); /slow... reads 2 ms per 4 KiB; ?answer=N answers pattern(N), else "parts:<count>".
 #ifndef QN_TEST_HTTP_SERVER_H
 #define QN_TEST_HTTP_SERVER_H
 

@@ -1,6 +1,5 @@
-// A bare HTTP/1.1 test server: the request head as it arrived, answers in
-// pieces, dropped connections, silent peers. One request per connection,
-// closed when the handler returns.
+// A bare HTTP/1.1 test server: the request head as it arrived, answers in pieces, dropped connections, silent
+// peers. One request per connection, closed when the handler returns.
 #ifndef QN_TEST_RAW_HTTP_SERVER_H
 #define QN_TEST_RAW_HTTP_SERVER_H
 

@@ -146,8 +146,7 @@ TEST_F(Download, FtpWithAndWithoutCredentials) {
     EXPECT_EQ(grep(log, "25 strlen(user) + strlen(password) + 1 > 259").size(), 1u);
 }
 
-// The table turns https:// of this plain HTTP port into http:// (as written
-// they would fail) and gives the FTP port's URLs without a scheme ftp://.
+// The table turns https:// of this plain HTTP port into http:// and gives the FTP port's bare URLs ftp://.
 TEST_F(Download, ProtocolTableChoosesTheSchemeOfEveryExport) {
     qntest::HttpServer server;
     server.server().Get("/", [](const httplib::Request&, httplib::Response& res) { res.set_content("/", "text/plain"); });

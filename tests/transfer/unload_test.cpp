@@ -48,8 +48,8 @@ void stop_itself_and_linger(void* handle, int, void*, unsigned int, void*) {
 
 }  // namespace
 
-// One task of every kind running, one that stopped itself from its callback
-// and is still in it, and a threaded upload that ended whole before.
+// One task of every kind running, one that stopped itself and is still in its callback, and a threaded
+// upload that ended whole before.
 TEST(TaskUnload, StopsAndWaitsForTasksOfEveryKind) {
     EXPECT_EQ(qntest::in_child([] {
         qntest::TempDir config, files;

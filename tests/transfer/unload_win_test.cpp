@@ -1,11 +1,8 @@
-// A Windows host that unloads the library while it is busy: after a cached
-// request (the cache's clean-up thread runs), with a threaded upload and an
-// asynchronous download running. FreeLibrary must return at once: nothing
-// may wait for a thread under the loader lock. The threads keep the module
-// loaded until they have ended, so none of them runs unloaded code; a second
-// load meanwhile finds the library working, and once every thread has ended
-// the module is gone. This executable does not link the library: it loads
-// it, as such a host does.
+// A Windows host that unloads the library while it is busy: after a cached request (the cache's clean-up
+// thread runs), with a threaded upload and an asynchronous download running. FreeLibrary must return at once:
+// nothing may wait for a thread under the loader lock. The threads keep the module loaded until they have
+// ended, so none runs unloaded code; a second load meanwhile finds the library working, and once every thread
+// has ended the module is gone. This executable loads the library, as such a host does, without linking it.
 #include <winsock2.h>  // before windows.h, for the test servers
 #include <windows.h>
 
@@ -16,7 +13,6 @@
 #include <string>
 #include <thread>
 
-#include "file_server.h"
 #include "quillnet.h"
 #include "temp_dir.h"
 #include "http_server.h"

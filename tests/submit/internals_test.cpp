@@ -7,7 +7,6 @@
 #include <climits>
 #include <cstdarg>
 #include <stdexcept>
-#include <thread>
 #include <tuple>
 
 #include "api/export_guard.h"

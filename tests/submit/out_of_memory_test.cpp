@@ -2,11 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <functional>
 #include <new>
-#include <string>
 
 #include "log_file.h"
 #include "quillnet.h"

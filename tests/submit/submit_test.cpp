@@ -1,9 +1,6 @@
 // The synchronous submits against loopback servers: what goes out, what comes back, what hostile input cannot do.
 #include <curl/curl.h>
-#include <gtest/gtest.h>
 
-#include <algorithm>
-#include <functional>
 #include <tuple>
 
 #include "harness.h"
@@ -23,11 +20,7 @@ const std::string kCharset = "Accept-Charset: utf-8", kEncoding = "Accept-Encodi
                   kFailed = "35 error: CLibcurlWrapper::instance().curl_easy_perform(curl)[",
                   kForm = "application/x-www-form-urlencoded";
 
-const std::string kLarge = [] {
-    std::string text(300000, '\0');
-    for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>('a' + i % 26);
-    return text;
-}();
+const std::string kLarge = qntest::pattern(300000);  // with zero bytes
 
 void answer(RawConnection& c) {  // by path; "ok" for any other
     const std::string t = c.request().target();

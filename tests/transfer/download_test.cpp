@@ -1,6 +1,5 @@
 // The synchronous downloads (HTTP, FTP), and the protocol table of every transfer export.
 #include <cstdio>
-#include <string>
 #include <tuple>
 
 #include "fixture.h"

@@ -3,10 +3,6 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <string>
-#include <thread>
 
 #include "raw_http_server.h"
 #include "task_fixture.h"

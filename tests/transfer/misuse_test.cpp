@@ -2,12 +2,6 @@
 // another task), and a host's busy moment: many downloads and submits at once.
 #include <curl/curl.h>
 
-#include <algorithm>
-#include <atomic>
-#include <string>
-#include <thread>
-#include <vector>
-
 #include "submit_helpers.h"
 #include "task_fixture.h"
 #include "transfer/download_task.h"

@@ -1,7 +1,5 @@
 // The threaded and asynchronous downloads, looked into for `finished`.
 #include <algorithm>
-#include <string>
-#include <vector>
 
 #include "raw_http_server.h"
 #include "task_fixture.h"

@@ -2,8 +2,6 @@
 // threaded uploads (which have no stop) and waits for every worker before the code goes.
 #include <dlfcn.h>
 
-#include <algorithm>
-#include <atomic>
 #include <utility>
 
 #include "platform/platform.h"

@@ -10,8 +10,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <string>
-#include <thread>
 
 #include "quillnet.h"
 #include "temp_dir.h"

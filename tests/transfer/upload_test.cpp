@@ -1,7 +1,4 @@
 // The uploads and the asynchronous multipart submit against a server that parses the forms.
-#include <algorithm>
-#include <cstdlib>
-#include <cstring>
 #include <set>
 
 #include "submit_helpers.h"
@@ -13,13 +10,6 @@ using qn::transfer::upload_info;
 namespace {
 
 const std::string kType = "|multipart/form-data|";
-
-// pattern(n) with a zero byte every 7 bytes.
-std::string binary(size_t n) {
-    std::string s = pattern(n);
-    for (size_t i = 0; i < n; i += 7) s[i] = '\0';
-    return s;
-}
 
 int64_t upload_asyn(const std::string& url, const std::string& path, Seen* seen, int conten_type = 0,
                     const char* doc = nullptr) {
@@ -52,7 +42,7 @@ protected:
 // `size` bytes with zero bytes, by one variant, whole, with rising position and the variant's events.
 void Upload::post(bool threaded, size_t size, const std::string& path) {
     SCOPED_TRACE(std::to_string(threaded) + " " + std::to_string(size));
-    const std::string name = "f" + std::to_string(size), content = binary(size), file = out_.write(name, content);
+    const std::string name = "f" + std::to_string(size), content = pattern(size), file = out_.write(name, content);
     const std::string url = server_.url(path);
     Seen seen;
     const size_t before = server_.uploads().size();
@@ -152,7 +142,7 @@ TEST_F(Upload, MissingFileAndNoServer) {
 }
 
 TEST_F(Upload, StopRightAfterStartAndMidway) {
-    const std::string content = binary(20u << 20), file = out_.write("big", content);
+    const std::string content = pattern(20u << 20), file = out_.write("big", content);
     qntest::Form form;
     form.add(WEB_PART_SENDFILE, "big", content);
     // A stopped task may leave an idle connection, which the server must not
@@ -177,7 +167,7 @@ TEST_F(Upload, StopRightAfterStartAndMidway) {
 
 // Every kind of part, the description freed after the start; always a POST.
 TEST_F(Upload, MultipartPartsAsTheHostDescribesThem) {
-    const std::string zeros = binary(70000);
+    const std::string zeros = pattern(70000);
     const Lines all = {"a|" + kType + "alpha", "b|||be", "file|x.bin" + kType + zeros, "sendfile|y.bin" + kType + "yy"};
     size_t posts = 0;
     for (int submit_type : {2, 1, -2}) {  // negative: no parts
@@ -233,16 +223,16 @@ TEST_F(Upload, EndedThreadedUploadsAreJoinedAtTheNextStart) {
 }
 
 TEST_F(TaskCycles, AsynchronousUploadsAndMultipart) {
-    const std::string file = out_.write("c1", binary(1u << 20));
+    const std::string file = out_.write("c1", pattern(1u << 20));
     run(20, [&](const std::string& url) { return upload_asyn(url, file, nullptr); }, quillnet_stop_upload_asyn_urlfile);
     qntest::Form form;
-    form.add(5, "c", binary(1u << 20)).add(1, "f", "v");
+    form.add(5, "c", pattern(1u << 20)).add(1, "f", "v");
     run(20, [&](const std::string& url) { return multipart(url, form.get(), nullptr); }, quillnet_stop_multipart_asyn);
 }
 
 // No stop: each round's server goes away under unfinished uploads.
 TEST_F(TaskCycles, ThreadedUploadsEndAndAreJoined) {
-    const std::string file = out_.write("c1", binary(1u << 20));
+    const std::string file = out_.write("c1", pattern(1u << 20));
     run(20, [&](const std::string& url) {
         return quillnet_upload_urlfile_ex(url.c_str(), file.c_str(), nullptr, nullptr);
     }, [](int64_t) { return 1; }, [] {

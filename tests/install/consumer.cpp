@@ -28,12 +28,7 @@ int main(int argc, char** argv) {
 
     char* body = nullptr;
     int length = 0;
-    QuillnetSubmitParam param{};
-    param.size = sizeof(param);
-    param.url = argv[1];
-    param.timeout = 10;
-    param.submit_type = 1;  // GET
-    param.conten_type = 1;
+    QuillnetSubmitParam param{0, sizeof(param), argv[1], 10, nullptr, 0, 1, 1};  // a GET of JSON
     QuillnetSubmitParamEx param_ex{};
     param_ex.size = sizeof(param_ex);
     param_ex.ret_buf = &body;

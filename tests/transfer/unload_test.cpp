@@ -1,7 +1,10 @@
-// Unloading the library with tasks running, in a forked child: the unload stops every task, aborts
-// threaded uploads (which have no stop) and waits for every worker before the code goes.
+// Unloading the library in a forked child: the clean-up closes the kept connection; the unload stops every
+// task, aborts threaded uploads (which have no stop), waits for every worker, closes the kept connection and
+// ends the cache's thread before the code goes.
 #include <dlfcn.h>
 
+#include <fstream>
+#include <sstream>
 #include <utility>
 
 #include "platform/platform.h"
@@ -17,6 +20,21 @@ void* load() {
 template <class Fn>
 Fn symbol(void* lib, const char* name) {
     return reinterpret_cast<Fn>(::dlsym(lib, name));
+}
+
+// Established TCP connections to `port`.
+int open_connections_to(int port) {
+    char want[16];
+    std::snprintf(want, sizeof want, ":%04X 01", port);  // remote port, then state ESTABLISHED
+    std::ifstream tcp("/proc/self/net/tcp");
+    int n = 0;
+    for (std::string line; std::getline(tcp, line);) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state;
+        fields >> slot >> local >> remote >> state;
+        n += remote.size() > 5 && remote.substr(remote.size() - 5) + " " + state == want;
+    }
+    return n;
 }
 
 // Gone, within `limit`, and the task workers still running.
@@ -46,19 +64,46 @@ void stop_itself_and_linger(void* handle, int, void*, unsigned int, void*) {
 
 }  // namespace
 
-// One task of every kind running, one that stopped itself and is still in its callback, and a threaded
-// upload that ended whole before.
-TEST(TaskUnload, StopsAndWaitsForTasksOfEveryKind) {
+// Connections and threads first; then one task of every kind running, one that stopped itself and is still in
+// its callback, and a threaded upload that ended whole before.
+TEST(Unload, StopsEveryTaskAndLeavesNoConnectionOrThread) {
     EXPECT_EQ(qntest::in_child([] {
         qntest::TempDir config, files;
         qntest::use_config_dir(config.path());
+        qntest::LogReader log(config.path());  // MJBase and its writer thread stay loaded
         qntest::FileServer downloads;
         qntest::HttpServer uploads;
-        uploads.serve_uploads().start();
+        uploads.serve_uploads().keep_alive(30);
+        uploads.start();
+        log.records();
+        size_t threads = qntest::thread_count();  // once the servers' workers have settled
+        for (int still = 0, i = 0; still < 5 && i < 200; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            still = qntest::thread_count() == threads ? still + 1 : 0;
+            threads = qntest::thread_count();
+        }
         const std::string big = files.write("big", pattern(20u << 20)), small = files.write("s", "x");
         qntest::Form form;
         form.add(WEB_PART_SENDFILE, "a.bin", pattern(8u << 20));
         void* lib = load();
+        std::ostringstream report;
+        const auto submit = [&](const char* path) {
+            char* body = nullptr;
+            report << symbol<decltype(&quillnet_submit_ex)>(lib, "quillnet_submit_ex")(uploads.url(path).c_str(), 10,
+                                                                                    "q", 0, &body, nullptr) << " ";
+            symbol<decltype(&quillnet_release)>(lib, "quillnet_release")(&body);
+        };
+        const auto call = [lib](const char* name) { symbol<int (*)()>(lib, name)(); };
+        call("quillnet_startup");
+        submit("/a");
+        report << "open:" << open_connections_to(uploads.port()) << " ";
+        call("quillnet_cleanup");
+        report << "after clean-up:" << open_connections_to(uploads.port()) << " ";
+        call("quillnet_startup");
+        for (const char* path : {"/b", "/plume/device/queryDeviceOrgTree"}) submit(path);
+        report << "open while loaded:" << open_connections_to(uploads.port())
+               << " threads:" << qntest::thread_count() - threads << "; ";
+
         const std::string slow_file = downloads.url("/slow/40000000"), slow_upload = uploads.url("/slow");
         const auto out = [&](const char* name) { return files.path() + "/" + name; };
         const auto download_asyn = symbol<StartAsyn>(lib, "quillnet_download_asyn_urlfile");
@@ -88,10 +133,11 @@ TEST(TaskUnload, StopsAndWaitsForTasksOfEveryKind) {
         download_asyn(slow_file.c_str(), out("s").c_str(), nullptr, 0, 1, 1, nullptr, 0, nullptr,
                       &stop_itself_and_linger);
         if (!eventually([] { return g_stopped_itself.load(); })) return std::string("no self-stop");
-        const std::string report = unload(lib, std::chrono::seconds(8));
-        eventually([&] { return uploads.uploads().size() == 4; });
-        std::string whole;  // the quick one first, the slow ones abandoned
-        for (const qntest::Upload& up : uploads.uploads()) whole += std::to_string(up.complete);
-        return report + " whole:" + whole;
-    }), "11 running:0 whole:1000");
+        report << unload(lib, std::chrono::seconds(8)) << " open:" << open_connections_to(uploads.port())
+               << " threads:" << qntest::thread_count() - threads;
+        eventually([&] { return uploads.uploads().size() == 7; });
+        report << " whole:";  // the submits and the quick one first, the slow ones abandoned
+        for (const qntest::Upload& up : uploads.uploads()) report << up.complete;
+        return report.str();
+    }), "0 open:1 after clean-up:0 0 0 open while loaded:1 threads:1; 11 running:0 open:0 threads:0 whole:1111000");
 }

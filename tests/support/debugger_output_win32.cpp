@@ -1,20 +1,15 @@
-// The library's OutputDebugStringA text copied to stderr, as on Linux: a
-// vectored handler takes the "print" exception a debugger would.
+// The library's OutputDebugStringA text copied to stderr, as on Linux: a vectored handler takes the "print"
+// exception a debugger would.
 #include <windows.h>
 
 #include <io.h>
 
 namespace {
 
-#ifndef DBG_PRINTEXCEPTION_WIDE_C
-#define DBG_PRINTEXCEPTION_WIDE_C 0x4001000AL
-#endif
-
 LONG CALLBACK forward_debugger_output(EXCEPTION_POINTERS* info) {
     const EXCEPTION_RECORD& record = *info->ExceptionRecord;
     // The wide flavour carries the narrow text as its second pair.
-    ULONG_PTR length = 0;
-    ULONG_PTR text = 0;
+    ULONG_PTR length = 0, text = 0;
     if (record.ExceptionCode == static_cast<DWORD>(DBG_PRINTEXCEPTION_C) && record.NumberParameters >= 2) {
         length = record.ExceptionInformation[0];
         text = record.ExceptionInformation[1];

@@ -156,10 +156,7 @@ TEST_F(Misuse, ManyDownloadsAndSubmitsAtOnceStayExact) {
     // A worker for every connection open at once, and time for a client held back by the load.
     server_.server().new_task_queue = [] { return new httplib::ThreadPool(kDownloads + kSubmitters + 8); };
     server_.keep_alive(30);
-    server_.server().Get(R"(/file/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
-        res.set_content(pattern(std::stoul(req.matches[1])), "application/octet-stream");
-    });
-    server_.server().Post(".*", [](const httplib::Request& req, httplib::Response& res) {
+    server_.serve_files().server().Post(".*", [](const httplib::Request& req, httplib::Response& res) {
         res.set_content("echo:" + req.body, "text/plain");
     });
     server_.start();

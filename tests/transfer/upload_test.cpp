@@ -229,18 +229,3 @@ TEST_F(TaskCycles, AsynchronousUploadsAndMultipart) {
     form.add(5, "c", pattern(1u << 20)).add(1, "f", "v");
     run(20, [&](const std::string& url) { return multipart(url, form.get(), nullptr); }, quillnet_stop_multipart_asyn);
 }
-
-// No stop: each round's server goes away under unfinished uploads.
-TEST_F(TaskCycles, ThreadedUploadsEndAndAreJoined) {
-    const std::string file = out_.write("c1", pattern(1u << 20));
-    run(20, [&](const std::string& url) {
-        return quillnet_upload_urlfile_ex(url.c_str(), file.c_str(), nullptr, nullptr);
-    }, [](int64_t) { return 1; }, [] {
-        // A worker just started may not have named itself yet.
-        for (int i = 0; i < 4; ++i) {
-            if (task_threads() != 0) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(25));
-        }
-        return true;
-    });
-}

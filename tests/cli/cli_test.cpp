@@ -315,8 +315,7 @@ TEST_F(CliTest, DemoRunsEndToEndAndLeavesNoServer) {
     EXPECT_FALSE(httplib::Client("127.0.0.1", std::stoi(m[1].str())).Get("/echo"));
 }
 
-// `quillnet report` on logs of known lines: the bars its page's script drew
-// in Chromium, the failures and the tables.
+// `quillnet report` on logs of known lines: the bars its script drew in Chromium, the failures, the tables.
 // A record `ms` after 10:00.
 std::string line(int ms, int thread, int level, const std::string& text) {
     char head[128];

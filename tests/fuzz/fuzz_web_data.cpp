@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "curl/transfer.h"
-#include "fuzz_config.h"
+#include "fuzz_check.h"
 #include "quillnet.h"
 #include "submit/multipart_form.h"
 

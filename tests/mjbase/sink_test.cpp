@@ -42,13 +42,9 @@ class MJBaseLogSink : public ::testing::Test {
 protected:
     void SetUp() override {
         qntest::use_config_dir(dir_.path());
-        sink_ = NewSink(u"quillnet");
+        sink_ = create<IMJLogSink>(CLSID_MJLogSink);
         ASSERT_TRUE(sink_);
-    }
-    mjtest::Ref<IMJLogSink> NewSink(const char16_t* module) {
-        auto sink = create<IMJLogSink>(CLSID_MJLogSink);
-        EXPECT_TRUE(!sink || module == nullptr || sink->SetModuleName(W(module).c_str(), 0) == MJ_S_OK);
-        return sink;
+        ASSERT_EQ(sink_->SetModuleName(W(u"quillnet").c_str(), 0), MJ_S_OK);
     }
     int32_t Write(const mjtest::wstring& text, uint32_t level, IMJLogSink* sink = nullptr) {
         return (sink != nullptr ? sink : sink_.get())->Write(text.c_str(), level);
@@ -66,9 +62,7 @@ TEST_F(MJBaseLogSink, LoneRecordsGoOutWithThePeriodicFlush) {
     ASSERT_EQ(sink_->SetLevel(30), MJ_S_OK);
     EXPECT_EQ(Write(W(u"filtered\n"), 29), 0);
     EXPECT_EQ(Write(W(u"lazy record\n"), 30), 1);
-    const Line line = Parse(wait_for_log_line(Path(), "lazy record", 10000));
-    EXPECT_EQ(line.text, "lazy record");
-    EXPECT_EQ(line.tid, qn::platform::current_thread_id());
+    EXPECT_EQ(Parse(wait_for_log_line(Path(), "lazy record", 10000)).text, "lazy record");
     EXPECT_EQ(qntest::log_lines(Path()).size(), 1u);
 }
 
@@ -108,8 +102,9 @@ TEST_F(MJBaseLogSink, EachModuleNameHasItsOwnFileAndOptions) {
     }
     EXPECT_EQ(sink_->SetOptions(nullptr), MJ_E_POINTER);
     // No name: MJBase.log, though the sink is released at once.
-    Write(W(u"before any name\n"), 35, NewSink(nullptr).get());
-    auto beta = NewSink(u"beta");
+    Write(W(u"before any name\n"), 35, create<IMJLogSink>(CLSID_MJLogSink).get());
+    auto beta = create<IMJLogSink>(CLSID_MJLogSink);
+    ASSERT_EQ(beta->SetModuleName(W(u"beta").c_str(), 0), MJ_S_OK);
     const MJLogOptions loud = Options(1 << 20, 1);
     ASSERT_EQ(beta->SetOptions(&loud), MJ_S_OK);
     // Only beta's lines go to stderr too (debug mode).
@@ -130,15 +125,13 @@ TEST_F(MJBaseLogSink, RotatesAndDeletesOldFilesWhileThreadsWrite) {
     const std::tuple<const char*, int, bool> prepared[] = {  // name, age in days, survives
         {"quillnet.log", 10, false}, {"quillnet.1.log", 10, false}, {"quillnet.4.log", 2, true},
         {"other.1.log", 10, true},   {"quillnet.txt", 10, true},    {"quillnet.x.log", 10, true}};
-    for (const auto& [name, age, survives] : prepared) {
+    for (const auto& [name, age, survives] : prepared)
         fs::last_write_time(dir_.write(std::string("log/") + name, "old line\n"), days_ago(age));
-    }
     constexpr int32_t kMaxSize = 4096;
     const MJLogOptions options = Options(kMaxSize, 0);
     ASSERT_EQ(sink_->SetOptions(&options), MJ_S_OK);
-    for (const auto& [name, age, survives] : prepared) {
+    for (const auto& [name, age, survives] : prepared)
         EXPECT_EQ(qntest::file_exists(dir_.file("log/") + name), survives) << name;
-    }
     // Each rotation deletes again and numbers above the highest present.
     fs::last_write_time(dir_.write("log/quillnet.2.log", "old line\n"), days_ago(10));
 
@@ -149,9 +142,8 @@ TEST_F(MJBaseLogSink, RotatesAndDeletesOldFilesWhileThreadsWrite) {
     for (size_t t = 0; t < kThreads; ++t) {
         writers.emplace_back([&, t] {
             tids[t] = qn::platform::current_thread_id();
-            for (int i = 0; i < kPerThread; ++i) {
+            for (int i = 0; i < kPerThread; ++i)
                 Write(W("w" + std::to_string(t) + " n" + std::to_string(i) + "\n"), i % 50 == 0 ? 35 : 30);
-            }
         });
     }
     for (auto& w : writers) w.join();

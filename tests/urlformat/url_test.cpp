@@ -170,7 +170,6 @@ TEST(GetNewUrl, MissingProtocolFileLogsItsPathAndTheSplit) {
 }
 
 TEST(UrlEncode, EncodesExactlyTheTableBytesAndCutsBeforeAPieceThatDoesNotFit) {
-    EXPECT_EQ(encode(R"(http://h:80/p#f?a=[1]&b={"c"}<>^|\`~')"), "http://h:80/p#f?a=%5B1%5D&b=%7B%22c%22%7D<>^|\\`~'");
     EXPECT_EQ(encode(""), "");
     char out[8];
     EXPECT_EQ(url_encode(nullptr, 5, out, sizeof out), 0);  // no input, whatever its stated length

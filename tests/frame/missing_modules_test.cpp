@@ -15,8 +15,8 @@ static const bool kNoCurrentFolder = ::SetDefaultDllDirectories(LOAD_LIBRARY_SEA
 #endif
 
 // Every failed load is reported, and tried again by the next loader; the logger without a sink drops
-// records; host calls fail quietly.
-TEST(MissingModules, LoaderLoggerAndHostCalls) {
+// records; host calls fail quietly; the text converter, once missing, is never tried again.
+TEST(MissingModules, LoadsAreRetriedAndEverythingElseFailsQuietly) {
     const std::string report = "LoadLibrary[" + qn::platform::executable_dir() +
                                qn::platform::module_file_name("MJBase.dll") + "] fail err:126\n";
     ::testing::internal::CaptureStderr();
@@ -36,9 +36,6 @@ TEST(MissingModules, LoaderLoggerAndHostCalls) {
     ::testing::internal::CaptureStderr();
     EXPECT_FALSE(qn::host::CreateEnvironment() || qn::host::CreateEnvironment());
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), report + report);
-}
-
-TEST(MissingModules, ConverterIsNotRetriedOnceMissing) {
     EXPECT_EQ(qn::WideToUtf8(mjtest::W(u"abc")), "");
     EXPECT_EQ(qn::Utf8ToWide("abc"), qn::mjwstring());
     // MJBase turning up later changes nothing.

@@ -126,7 +126,6 @@ TEST(HostObjects, LoaderArgumentsAndSimpleFile) {
     EXPECT_EQ(qn::host::ReadBagText(bag.get(), "missing", "fallback"), "fallback");  // found texts: see the protocol table
     // A class MJBase does not make leaves the reference empty.
     EXPECT_FALSE(loader.Create<mj::IMJObject>(mj::CLSID_HubHostCall));
-    // The simple file writes through the host.
     qntest::TempDir dir;
     const std::string path = dir.file("out \xE4\xB8\xAD.bin");
     {

@@ -123,7 +123,7 @@ TEST(HostObjects, LoaderArgumentsAndSimpleFile) {
     CModuleLoader loader("MJBase.dll");
     qn::host::MJRef<mj::IMJParamBag> bag = loader.Create<mj::IMJParamBag>(mj::CLSID_MJParamBag);
     ASSERT_TRUE(bag);
-    EXPECT_EQ(qn::host::ReadBagText(bag.get(), "missing", "fallback"), "fallback");  // found texts: see the protocol table
+    EXPECT_EQ(qn::host::ReadBagText(bag.get(), "missing", "fallback"), "fallback");  // found texts: the protocol table tests
     // A class MJBase does not make leaves the reference empty.
     EXPECT_FALSE(loader.Create<mj::IMJObject>(mj::CLSID_HubHostCall));
     qntest::TempDir dir;

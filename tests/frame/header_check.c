@@ -4,8 +4,7 @@
 #include "quillnet.h"
 
 #define QN_CHECK(name, cond) typedef char name[(cond) ? 1 : -1]
-QN_CHECK(web_part_is_280_bytes, sizeof(web_part) == 280 && offsetof(web_part, data) == 276);
-QN_CHECK(web_part_name_at_16, offsetof(web_part, name) == 16);
+QN_CHECK(web_part_layout, sizeof(web_part) == 280 && offsetof(web_part, name) == 16 && offsetof(web_part, data) == 276);
 QN_CHECK(event_codes, TASK_EVENT_THREAD_DATA == 0 && TASK_EVENT_PROGRESS == 1 && TASK_EVENT_DONE == 2 &&
                           TASK_EVENT_ASYNC_DATA == 3);
 

@@ -5,7 +5,7 @@
 
 #include "curl/libcurl_wrapper.h"
 #include "curl/transfer.h"
-#include "fuzz_config.h"
+#include "fuzz_check.h"
 #include "submit/param_doc.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -1,6 +1,5 @@
-// A multipart description laid out as a host lays it out, from arbitrary bytes
-// (names with CR/LF or no terminator, lengths beyond 32 bits): built only when
-// usable, and serialised reading nothing but each part's own block.
+// A multipart description laid out as a host lays it out, from arbitrary bytes (names with CR/LF or no
+// terminator, lengths beyond 32 bits): built only when usable, serialised reading only each part's own block.
 #include <curl/curl.h>
 
 #include <cstddef>
@@ -11,7 +10,7 @@
 #include <vector>
 
 #include "curl/transfer.h"
-#include "fuzz_config.h"
+#include "fuzz_check.h"
 #include "quillnet.h"
 #include "submit/multipart_form.h"
 

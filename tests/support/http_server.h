@@ -25,11 +25,13 @@ struct ReceivedRequest {
     std::string header(const char* name) const { return headers.count(name) != 0 ? headers.find(name)->second : ""; }
 };
 
-// A form post to serve_uploads(): each part as "name|file name|type|bytes".
+// A form post to serve_uploads(): each part as "name|file name|type|bytes"; a header it lacks reads "-".
 struct Upload {
     httplib::Headers headers;
     std::vector<std::string> parts;
     bool complete = false;  // the whole body was read
+
+    std::string header(const char* name) const { return headers.count(name) != 0 ? headers.find(name)->second : "-"; }
 };
 
 // N bytes differing by position and by N; or `count` of them from `from` on.

@@ -23,10 +23,6 @@ int64_t multipart(const std::string& url, web_data* data, Seen* seen, int submit
                                           seen != nullptr ? &record : nullptr);
 }
 
-std::string header(const qntest::Upload& up, const char* name) {
-    return up.headers.count(name) != 0 ? up.headers.find(name)->second : "-";
-}
-
 class Upload : public TransferTest {
 protected:
     void SetUp() override {
@@ -34,59 +30,57 @@ protected:
         server_.serve_uploads().start();
     }
     qntest::Upload last() const { return server_.uploads().empty() ? qntest::Upload{} : server_.uploads().back(); }
-    void post(bool threaded, size_t size, const std::string& path);
 
     qntest::HttpServer server_;
 };
 
-// `size` bytes with zero bytes, by one variant, whole, with rising position and the variant's events.
-void Upload::post(bool threaded, size_t size, const std::string& path) {
-    SCOPED_TRACE(std::to_string(threaded) + " " + std::to_string(size));
-    const std::string name = "f" + std::to_string(size), content = pattern(size), file = out_.write(name, content);
-    const std::string url = server_.url(path);
-    Seen seen;
-    const size_t before = server_.uploads().size();
-    const int64_t fd = threaded ? quillnet_upload_urlfile_ex(url.c_str(), file.c_str(), &seen, &qntest::record_sent)
-                                : upload_asyn(url, file, &seen);
-    const auto getpos = threaded ? quillnet_getpos_upload_urlfile : quillnet_getpos_upload_asyn_urlfile;
-    std::vector<int> positions = {0};
-    ASSERT_TRUE(eventually([&] {
-        if (getpos(fd) != positions.back()) positions.push_back(getpos(fd));
-        return server_.uploads().size() > before && positions.back() == 100;
-    }, 100));
-    EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
-    const qntest::Upload up = last();
-    EXPECT_TRUE(up.complete && up.parts == (Lines{"sendfile|" + name + "|application/octet-stream|" + content,
-                                                  (threaded ? "filename|||" : "fileName|||") + file, "submit|||send"}));
-    EXPECT_EQ(header(up, "Expect") + header(up, "Connection"), "-Keep-Alive");
-    if (!threaded) {
-        EXPECT_EQ(finish(fd, quillnet_stop_upload_asyn_urlfile, seen), 0);
-        EXPECT_TRUE(seen.last_percent() == 100 && seen.data == (path.find("answer") == std::string::npos ? "parts:3" : pattern(300000)));
-        EXPECT_TRUE(std::is_sorted(seen.percents.begin(), seen.percents.end()) &&
-                    (size < 1000000 || std::set<int>(seen.percents.begin(), seen.percents.end()).size() > 10));
-        return;
-    }
-    // No stop: `seen` may go once the worker has ended.
-    ASSERT_TRUE(eventually([&] {
-        std::lock_guard<std::mutex> lock(seen.mutex);
-        return !seen.sent.empty() && seen.sent.back() == seen.total && task_threads() == 0;
-    }));
-    std::lock_guard<std::mutex> lock(seen.mutex);
-    EXPECT_TRUE(std::is_sorted(seen.sent.begin(), seen.sent.end()) && seen.total > size);
-    EXPECT_TRUE(size < 1000000 || seen.sent.size() > 10);  // rising, not jumping
-    EXPECT_EQ(seen.events, std::vector<int>(seen.sent.size(), TASK_EVENT_THREAD_DATA));
-}
-
 }  // namespace
 
+// Files with zero bytes by each variant, whole, with rising position and the variant's events.
 TEST_F(Upload, EachVariantPostsTheFileWhole) {
-    post(true, 3000, "/up");
-    post(false, 3000, "/up?answer=300000");
-    post(false, 0, "/up");
+    const std::tuple<bool, size_t, std::string> posts[] = {
+        {true, 3000, "/up"}, {false, 3000, "/up?answer=300000"}, {false, 0, "/up"},
 #if !defined(_WIN32)  // large uploads take too long under Wine
-    post(true, 16u << 20, "/up");  // beyond what the socket buffers take at once
-    post(false, 16u << 20, "/up");
+        {true, 16u << 20, "/up"}, {false, 16u << 20, "/up"},  // beyond what the socket buffers take at once
 #endif
+    };
+    for (const auto& [threaded, size, path] : posts) {
+        SCOPED_TRACE(std::to_string(threaded) + " " + std::to_string(size));
+        const std::string name = "f" + std::to_string(size), content = pattern(size), file = out_.write(name, content);
+        const std::string url = server_.url(path);
+        Seen seen;
+        const size_t before = server_.uploads().size();
+        const int64_t fd = threaded ? quillnet_upload_urlfile_ex(url.c_str(), file.c_str(), &seen, &qntest::record_sent)
+                                    : upload_asyn(url, file, &seen);
+        const auto getpos = threaded ? quillnet_getpos_upload_urlfile : quillnet_getpos_upload_asyn_urlfile;
+        std::vector<int> positions = {0};
+        ASSERT_TRUE(eventually([&] {
+            if (getpos(fd) != positions.back()) positions.push_back(getpos(fd));
+            return server_.uploads().size() > before && positions.back() == 100;
+        }, 100));
+        EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+        const qntest::Upload up = last();
+        EXPECT_TRUE(up.complete && up.parts == (Lines{"sendfile|" + name + "|application/octet-stream|" + content,
+                                                      (threaded ? "filename|||" : "fileName|||") + file, "submit|||send"}));
+        EXPECT_EQ(up.header("Expect") + up.header("Connection"), "-Keep-Alive");
+        if (!threaded) {
+            EXPECT_EQ(finish(fd, quillnet_stop_upload_asyn_urlfile, seen), 0);
+            EXPECT_TRUE(seen.last_percent() == 100 &&
+                        seen.data == (path.find("answer") == std::string::npos ? "parts:3" : pattern(300000)));
+            EXPECT_TRUE(std::is_sorted(seen.percents.begin(), seen.percents.end()) &&
+                        (size < 1000000 || std::set<int>(seen.percents.begin(), seen.percents.end()).size() > 10));
+            continue;
+        }
+        // No stop: `seen` may go once the worker has ended.
+        ASSERT_TRUE(eventually([&] {
+            std::lock_guard<std::mutex> lock(seen.mutex);
+            return !seen.sent.empty() && seen.sent.back() == seen.total && task_threads() == 0;
+        }));
+        std::lock_guard<std::mutex> lock(seen.mutex);
+        EXPECT_TRUE(std::is_sorted(seen.sent.begin(), seen.sent.end()) && seen.total > size);
+        EXPECT_TRUE(size < 1000000 || seen.sent.size() > 10);  // rising, not jumping
+        EXPECT_EQ(seen.events, std::vector<int>(seen.sent.size(), TASK_EVENT_THREAD_DATA));
+    }
 }
 
 TEST_F(Upload, AsynchronousHeadersByContentType) {
@@ -106,7 +100,7 @@ TEST_F(Upload, AsynchronousHeadersByContentType) {
                   0);
         const qntest::Upload up = last();
         const size_t type = c.seen.find('|');
-        EXPECT_EQ(header(up, "Content-Type").substr(0, type) + "|" + header(up, "X-A") + header(up, "auth_digest"),
+        EXPECT_EQ(up.header("Content-Type").substr(0, type) + "|" + up.header("X-A") + up.header("auth_digest"),
                   c.seen);
         EXPECT_EQ(up.parts.size(), c.conten_type == 1 ? 0u : 3u);  // a JSON body is no form to the server
     }
@@ -188,7 +182,7 @@ TEST_F(Upload, MultipartPartsAsTheHostDescribesThem) {
         EXPECT_EQ(server_.uploads().size(), ++posts);  // a POST: the server takes no other
         const qntest::Upload up = last();
         EXPECT_TRUE(up.parts == (submit_type > 0 ? all : Lines{}));
-        EXPECT_EQ(header(up, "X-A") + header(up, "Accept-Charset") + header(up, "Accept-Encoding"), "1utf-8utf-8");
+        EXPECT_EQ(up.header("X-A") + up.header("Accept-Charset") + up.header("Accept-Encoding"), "1utf-8utf-8");
     }
 }
 

@@ -236,8 +236,7 @@ protected:
     std::atomic<int> hits_{0};
     std::mutex mutex_;
     std::condition_variable released_;
-    bool held_ = false;
-    bool dropping_ = false;
+    bool held_ = false, dropping_ = false;
     std::string answer_;
 };
 

@@ -15,9 +15,7 @@
 #include "submit/multipart_form.h"
 
 namespace {
-struct Free {
-    void operator()(void* p) const { std::free(p); }
-};
+struct Free { void operator()(void* p) const { std::free(p); } };
 uint8_t take(const uint8_t*& at, const uint8_t* end) { return at < end ? *at++ : 0; }
 }  // namespace
 

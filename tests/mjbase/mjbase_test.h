@@ -11,9 +11,7 @@
 
 namespace mjtest {
 
-struct Releaser {
-    void operator()(mj::IMJObject* object) const { object->Release(); }
-};
+struct Releaser { void operator()(mj::IMJObject* object) const { object->Release(); } };
 template <class T>
 using Ref = std::unique_ptr<T, Releaser>;
 

@@ -330,12 +330,7 @@ TEST_F(Submit, LineBreaksNeverReachTheWire) {
 }
 
 // Read once per process: QUILLNET_TLS_VERIFY or null, QUILLNET_TLS_CA_FILE (the server's certificate), host, results.
-struct TlsCase {
-    const char *name, *verify;
-    bool ca_file;
-    const char* host;
-    int submit, multipart;
-};
+struct TlsCase { const char *name, *verify; bool ca_file; const char* host; int submit, multipart; };
 class TlsVerification : public ::testing::TestWithParam<TlsCase> {};
 TEST_P(TlsVerification, AsTheHostAsked) {
 #if !defined(CPPHTTPLIB_OPENSSL_SUPPORT)

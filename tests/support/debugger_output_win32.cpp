@@ -26,8 +26,6 @@ LONG CALLBACK forward_debugger_output(EXCEPTION_POINTERS* info) {
     return EXCEPTION_CONTINUE_EXECUTION;
 }
 
-struct InstallForwarder {
-    InstallForwarder() { ::AddVectoredExceptionHandler(1, forward_debugger_output); }
-} g_install_forwarder;
+struct InstallForwarder { InstallForwarder() { ::AddVectoredExceptionHandler(1, forward_debugger_output); } } g_install;
 
 }  // namespace

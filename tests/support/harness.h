@@ -66,7 +66,6 @@ inline std::string in_child(const std::function<std::string()>& body) {
     return report;
 }
 
-// The threads of this process.
 inline size_t thread_count() {
     using std::filesystem::directory_iterator;
     return static_cast<size_t>(std::distance(directory_iterator("/proc/self/task"), directory_iterator()));

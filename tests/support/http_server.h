@@ -16,9 +16,7 @@
 namespace qntest {
 
 struct ReceivedRequest {
-    std::string method;
-    std::string path;
-    std::string body;
+    std::string method, path, body;
     httplib::Headers headers;
     int remote_port = 0;  // one per connection
 

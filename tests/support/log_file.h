@@ -11,7 +11,6 @@ namespace qntest {
 
 std::string log_path(const std::string& config_dir, const std::string& module = "quillnet");
 
-// The lines of the file that contain `needle`.
 std::vector<std::string> log_lines(const std::string& path, const std::string& needle = "");
 
 // The first line that contains `needle` within `timeout_ms`, or empty text.

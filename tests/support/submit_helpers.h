@@ -51,9 +51,7 @@ public:
     }
 
 private:
-    struct Free {
-        void operator()(void* p) const { std::free(p); }
-    };
+    struct Free { void operator()(void* p) const { std::free(p); } };
     web_data_header header_{0, 0};
     std::vector<std::unique_ptr<web_part, Free>> parts_;
     std::unique_ptr<web_data, Free> table_;

@@ -24,13 +24,8 @@ class Download : public FilesTest {};
 // Every outcome through the plain export; ex2 differs only in its failure lines.
 TEST_F(Download, HttpOutcomes) {
     // existing: a file already at the target.
-    struct Case {
-        int (*download)(const char*, const char*);
-        std::string path;
-        bool existing;
-        int result;
-        std::string file;
-    } cases[] = {
+    struct Case { int (*download)(const char*, const char*); std::string path; bool existing; int result;
+                  std::string file; } cases[] = {
         {quillnet_download_urlfile, "/file/300000", true, 1, pattern(300000)},
         {quillnet_download_urlfile, "/chunked/70000", false, 1, pattern(70000)},
         {quillnet_download_urlfile, "/say?s=404&b=gone", true, 0, "gone"},

@@ -11,10 +11,7 @@ using qntest::pattern;
 namespace {
 
 // What a callback that stops its own task saw: the stop's result (-2 until called) and the end event's.
-struct SelfStop {
-    int (*stop)(int64_t) = nullptr;
-    std::atomic<int> result{-2}, done{-1};
-};
+struct SelfStop { int (*stop)(int64_t) = nullptr; std::atomic<int> result{-2}, done{-1}; };
 
 void stop_from_callback(void* handle, int event, void* data, unsigned int, void* user) {
     auto* self = static_cast<SelfStop*>(user);
@@ -67,13 +64,8 @@ protected:
     int workers_ = 0;
 };
 
-// The stop export's families, in the order of Misuse::start.
-const struct Kind {
-    const char* name;
-    int (*stop)(int64_t);
-    int (*getpos)(int64_t);
-    bool end_event;  // the asynchronous kinds report their end
-} kKinds[] = {
+// The stop export's families, in the order of Misuse::start; the asynchronous kinds report their end.
+const struct Kind { const char* name; int (*stop)(int64_t); int (*getpos)(int64_t); bool end_event; } kKinds[] = {
     {"threaded download", quillnet_stop_download_urlfile, quillnet_getpos_download_urlfile, false},
     {"asynchronous download", quillnet_stop_download_asyn_urlfile, quillnet_getpos_download_asyn_urlfile, true},
     {"asynchronous upload", quillnet_stop_upload_asyn_urlfile, quillnet_getpos_upload_asyn_urlfile, true},
